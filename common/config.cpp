@@ -1,0 +1,144 @@
+#include "config.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr std::uint32_t kMinLookupSize = 2;
+constexpr std::uint32_t kMaxLookupSize = 32767; // fgets takes the size as an int16 count
+
+std::int32_t ms32_Config_Lookup(FILE* pt_File, const char* pc_Key, char* pc_Value,
+                                std::uint32_t u32_Size, bool b_Rewind)
+{
+    if (pt_File == nullptr || pc_Key == nullptr || pc_Value == nullptr ||
+        u32_Size < kMinLookupSize || u32_Size > kMaxLookupSize) {
+        return -1;
+    }
+    std::unique_ptr<char[]> pc_Line(new (std::nothrow) char[u32_Size + 1]);
+    if (!pc_Line) {
+        return -1;
+    }
+    pc_Value[0] = '\0';
+    if (b_Rewind) {
+        std::rewind(pt_File);
+    }
+    const std::size_t u32_KeyLen = std::strlen(pc_Key);
+    while (std::fgets(pc_Line.get(), static_cast<int>(u32_Size), pt_File) != nullptr) {
+        if (std::strncmp(pc_Line.get(), pc_Key, u32_KeyLen) != 0) {
+            continue;
+        }
+        // The character after the key is the separator, whatever it is.
+        const char* pc_Rest = pc_Line.get() + u32_KeyLen;
+        u32_StrCopy(pc_Value, *pc_Rest == '\0' ? pc_Rest : pc_Rest + 1, u32_Size);
+        std::size_t u32_Len = std::strlen(pc_Value);
+        if (u32_Len > 0 && pc_Value[u32_Len - 1] == '\n') {
+            pc_Value[--u32_Len] = '\0';
+        }
+        if (u32_Len > 0 && pc_Value[u32_Len - 1] == '\r') {
+            pc_Value[--u32_Len] = '\0';
+        }
+        return 0;
+    }
+    return -1;
+}
+
+// "%d" semantics (blanks, sign, digits up to the first non-digit); a value without a
+// number leaves the field alone. Values beyond 32 bits saturate.
+void mv_Config_ScanInt(const char* pc_Value, std::int32_t* ps32_Field)
+{
+    char* pc_End = nullptr;
+    errno = 0;
+    const long s64_Number = std::strtol(pc_Value, &pc_End, 10);
+    if (pc_End == pc_Value) {
+        return;
+    }
+    if (s64_Number > INT32_MAX) {
+        *ps32_Field = INT32_MAX;
+    } else if (s64_Number < INT32_MIN) {
+        *ps32_Field = INT32_MIN;
+    } else {
+        *ps32_Field = static_cast<std::int32_t>(s64_Number);
+    }
+}
+
+void mv_Config_ReadPort(const char* pc_Value, T_Config* pt_Config)
+{
+    if (std::strlen(pc_Value) > 5) {
+        pt_Config->u16_GpsTcpPort = 0;
+        return;
+    }
+    std::snprintf(pt_Config->acn_GpsSourceSpec, sizeof pt_Config->acn_GpsSourceSpec, ":%s",
+                  pc_Value);
+    pt_Config->u16_GpsTcpPort = static_cast<std::uint16_t>(std::atoi(pc_Value));
+}
+
+} // namespace
+
+std::uint32_t u32_StrCopy(char* pc_Dest, const char* pc_Src, std::uint32_t u32_Size)
+{
+    const std::size_t u32_Len = std::strlen(pc_Src);
+    if (u32_Size != 0) {
+        const std::size_t u32_Copy = u32_Len < u32_Size - 1 ? u32_Len : u32_Size - 1;
+        std::memcpy(pc_Dest, pc_Src, u32_Copy);
+        pc_Dest[u32_Copy] = '\0';
+    }
+    return static_cast<std::uint32_t>(u32_Len);
+}
+
+std::int32_t s32_Config_GetValue(FILE* pt_File, const char* pc_Key, char* pc_Value,
+                                 std::uint32_t u32_Size)
+{
+    return ms32_Config_Lookup(pt_File, pc_Key, pc_Value, u32_Size, true);
+}
+
+std::int32_t s32_Config_GetNextValue(FILE* pt_File, const char* pc_Key, char* pc_Value,
+                                     std::uint32_t u32_Size)
+{
+    return ms32_Config_Lookup(pt_File, pc_Key, pc_Value, u32_Size, false);
+}
+
+std::int32_t s32_Config_Read(FILE* pt_File, T_Config* pt_Config)
+{
+    char acn_Value[XLOCD_CONFIG_VALUE_SIZE];
+    const auto b_Found = [&](const char* pc_Key) {
+        return s32_Config_GetValue(pt_File, pc_Key, acn_Value, sizeof acn_Value) == 0;
+    };
+    T_Config& t_Cfg = *pt_Config;
+
+    if (b_Found("Log_File")) {
+        u32_StrCopy(t_Cfg.acn_LogFile, acn_Value, sizeof t_Cfg.acn_LogFile);
+    } else {
+        std::puts("Error in config file. No valid Log_File found");
+    }
+    if (b_Found("watchdog_interval")) {
+        mv_Config_ScanInt(acn_Value, &t_Cfg.s32_WatchdogInterval);
+    } else {
+        t_Cfg.s32_WatchdogInterval = 0;
+    }
+    u32_StrCopy(t_Cfg.acn_CmdOnWatchdog, b_Found("CMDOnWatchdog") ? acn_Value : "signal01.beep",
+                sizeof t_Cfg.acn_CmdOnWatchdog);
+    t_Cfg.s32_AutoSetSystemTime = b_Found("auto_set_system_time") ? 1 : 0;
+    t_Cfg.s32_AutoSetRtcTime = b_Found("auto_set_rtc_time") ? 1 : 0;
+    if (b_Found("RTC_path")) {
+        u32_StrCopy(t_Cfg.acn_RtcPath, acn_Value, sizeof t_Cfg.acn_RtcPath);
+    } else {
+        std::puts("Did not find RTC path, using default at //dev//rtc0");
+        u32_StrCopy(t_Cfg.acn_RtcPath, "//dev//rtc0", sizeof t_Cfg.acn_RtcPath);
+    }
+    if (b_Found("auto_set_rtc_time_interval")) {
+        mv_Config_ScanInt(acn_Value, &t_Cfg.s32_AutoSetRtcTimeInterval);
+    } else {
+        t_Cfg.s32_AutoSetRtcTimeInterval = 0;
+    }
+    if (b_Found("gps_tcp_port")) {
+        mv_Config_ReadPort(acn_Value, &t_Cfg);
+    } else {
+        t_Cfg.u16_GpsTcpPort = 0;
+    }
+    return 0;
+}

@@ -1,0 +1,71 @@
+// One method call that blocks for its reply, with the stage where it stopped.
+#pragma once
+
+#include "dbus_owners.hpp"
+
+namespace orb {
+
+enum class CallStage { NotBuilt, NotHandedOver, NoPending, NoReply, Replied };
+
+struct CallResult {
+    CallStage e_Stage;
+    Message pt_Reply; // set only for Replied; its type is not examined
+};
+
+struct CallTarget {
+    const char* pc_Destination;
+    const char* pc_Path;
+    const char* pc_Interface;
+    const char* pc_Member;
+};
+
+// pf_Append(DBusMessageIter*) appends the arguments and returns false on failure.
+template <typename Appender>
+CallResult t_CallBlocking(DBusConnection* pt_Connection, const CallTarget& t_Target,
+                          Appender pf_Append) noexcept
+{
+    Message pt_Call(dbus_message_new_method_call(t_Target.pc_Destination, t_Target.pc_Path,
+                                                 t_Target.pc_Interface, t_Target.pc_Member));
+    if (!pt_Call) {
+        return {CallStage::NotBuilt, nullptr};
+    }
+    DBusMessageIter t_Iter;
+    dbus_message_iter_init_append(pt_Call.get(), &t_Iter);
+    if (!pf_Append(&t_Iter)) {
+        return {CallStage::NotBuilt, nullptr};
+    }
+    DBusPendingCall* pt_RawPending = nullptr;
+    if (!dbus_connection_send_with_reply(pt_Connection, pt_Call.get(), &pt_RawPending,
+                                         DBUS_TIMEOUT_USE_DEFAULT)) {
+        return {CallStage::NotHandedOver, nullptr};
+    }
+    Pending pt_Pending(pt_RawPending);
+    if (!pt_Pending) {
+        return {CallStage::NoPending, nullptr}; // the connection is closed
+    }
+    dbus_connection_flush(pt_Connection);
+    pt_Call.reset();
+    dbus_pending_call_block(pt_Pending.get());
+    Message pt_Reply(dbus_pending_call_steal_reply(pt_Pending.get()));
+    if (!pt_Reply) {
+        return {CallStage::NoReply, nullptr};
+    }
+    return {CallStage::Replied, std::move(pt_Reply)};
+}
+
+inline bool b_NoArguments(DBusMessageIter*) noexcept { return true; }
+
+inline bool b_HasPrefix(const char* pc_Text, const char* pc_Prefix) noexcept
+{
+    if (pc_Text == nullptr) {
+        return false;
+    }
+    while (*pc_Prefix != '\0') {
+        if (*pc_Text++ != *pc_Prefix++) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace orb

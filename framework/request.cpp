@@ -1,0 +1,72 @@
+// Generic one-string requests and notifications to named peers.
+#include "blocking_call.hpp"
+#include "orb_client.h"
+
+#include <cstring>
+
+extern "C" {
+
+int32_t s32_DBUS_Request(T_DBUS_Client* pt_Client, const char* pc_Peer, const char* pc_Member,
+                         const char* pc_Argument, char* pc_Answer, int32_t s32_AnswerSize)
+{
+    if (pt_Client == nullptr || pc_Peer == nullptr || pc_Member == nullptr ||
+        pc_Argument == nullptr || pc_Answer == nullptr || s32_AnswerSize <= 0) {
+        return -5;
+    }
+    if (pt_Client->pt_Connection == nullptr) {
+        return -1;
+    }
+    orb::Names t_Names;
+    orb::v_FormatNames(pc_Peer, &t_Names);
+    const auto b_AppendArgument = [pc_Argument](DBusMessageIter* pt_Iter) {
+        return orb::b_Append(pt_Iter, DBUS_TYPE_STRING, pc_Argument);
+    };
+    const orb::CallResult t_Result = orb::t_CallBlocking(
+        pt_Client->pt_Connection,
+        {t_Names.acn_BusName, t_Names.acn_Path, t_Names.acn_BusName, pc_Member},
+        b_AppendArgument);
+    if (t_Result.e_Stage == orb::CallStage::NoReply) {
+        return -9;
+    }
+    if (t_Result.e_Stage != orb::CallStage::Replied) {
+        return -1;
+    }
+    const char* pc_Text = orb::pc_FirstString(t_Result.pt_Reply.get());
+    if (pc_Text == nullptr) {
+        return -9;
+    }
+    const auto u32_Size = static_cast<std::size_t>(s32_AnswerSize);
+    std::strncpy(pc_Answer, pc_Text, u32_Size);
+    // A text that fills the whole buffer would leave it unterminated: refused.
+    if (std::strlen(pc_Text) >= u32_Size) {
+        return -6;
+    }
+    return orb::b_HasPrefix(pc_Answer, "ERROR") ? -8 : 0;
+}
+
+int32_t s32_DBUS_Notify(T_DBUS_Client* pt_Client, const char* pc_Peer, const char* pc_Member,
+                        const char* pc_Argument)
+{
+    if (pt_Client == nullptr || pc_Peer == nullptr || pc_Member == nullptr ||
+        pc_Argument == nullptr) {
+        return -5;
+    }
+    if (pt_Client->pt_Connection == nullptr) {
+        return -2;
+    }
+    orb::Names t_Names;
+    orb::v_FormatNames(pc_Peer, &t_Names);
+    orb::Message pt_Signal(
+        dbus_message_new_signal(t_Names.acn_Path, t_Names.acn_BusName, pc_Member));
+    if (!pt_Signal) {
+        return -1;
+    }
+    DBusMessageIter t_Iter;
+    dbus_message_iter_init_append(pt_Signal.get(), &t_Iter);
+    if (!orb::b_Append(&t_Iter, DBUS_TYPE_STRING, pc_Argument)) {
+        return -1;
+    }
+    return orb::b_SendAndFlush(pt_Client->pt_Connection, pt_Signal.get()) ? 0 : -2;
+}
+
+} // extern "C"

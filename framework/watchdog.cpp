@@ -1,0 +1,130 @@
+// Watchdog and system-service calls to xcord.
+#include "blocking_call.hpp"
+#include "orb_client.h"
+
+#include <unistd.h>
+
+namespace {
+
+constexpr orb::CallTarget t_XcordCall(const char* pc_Member)
+{
+    return {orb::kXcordName, orb::kXcordPath, orb::kXcordName, pc_Member};
+}
+
+std::uint32_t mu32_Pid() noexcept { return static_cast<std::uint32_t>(getpid()); }
+
+bool mb_AppendPid(DBusMessageIter* pt_Iter) noexcept
+{
+    return orb::b_Append(pt_Iter, DBUS_TYPE_UINT32, mu32_Pid());
+}
+
+// A one-UINT32 signal from the caller's own path on xcord's interface.
+std::int32_t ms32_DBUS_XcordSignal(T_DBUS_Client* pt_Client, const char* pc_Member,
+                                   std::uint32_t u32_Value) noexcept
+{
+    if (pt_Client->pt_Connection == nullptr) {
+        return -1;
+    }
+    orb::Names t_Names;
+    orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
+    orb::Message pt_Signal(dbus_message_new_signal(t_Names.acn_Path, orb::kXcordName, pc_Member));
+    if (!pt_Signal) {
+        return -1;
+    }
+    DBusMessageIter t_Iter;
+    dbus_message_iter_init_append(pt_Signal.get(), &t_Iter);
+    if (!orb::b_Append(&t_Iter, DBUS_TYPE_UINT32, u32_Value)) {
+        return -1;
+    }
+    return orb::b_SendAndFlush(pt_Client->pt_Connection, pt_Signal.get()) ? 0 : -1;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client)
+{
+    if (pt_Client == nullptr) {
+        return -5;
+    }
+    if (pt_Client->pt_Connection == nullptr) {
+        return -2;
+    }
+    const auto b_AppendRegistration = [pt_Client](DBusMessageIter* pt_Iter) {
+        return orb::b_Append(pt_Iter, DBUS_TYPE_STRING, +pt_Client->acn_Name) &&
+               orb::b_Append(pt_Iter, DBUS_TYPE_UINT32, mu32_Pid()) &&
+               orb::b_Append(pt_Iter, DBUS_TYPE_STRING, +pt_Client->acn_WatchdogCmd) &&
+               orb::b_Append(pt_Iter, DBUS_TYPE_UINT32,
+                             static_cast<std::uint32_t>(pt_Client->s32_WatchdogInterval));
+    };
+    const orb::CallResult t_Result = orb::t_CallBlocking(
+        pt_Client->pt_Connection, t_XcordCall("RegisterWatchdog"), b_AppendRegistration);
+    switch (t_Result.e_Stage) {
+    case orb::CallStage::NotBuilt:
+        return -9;
+    case orb::CallStage::NotHandedOver:
+        return -2;
+    case orb::CallStage::NoPending:
+        return -4;
+    case orb::CallStage::NoReply:
+        return -1;
+    case orb::CallStage::Replied:
+        break;
+    }
+    DBusMessageIter t_Iter;
+    if (!dbus_message_iter_init(t_Result.pt_Reply.get(), &t_Iter)) {
+        return -10;
+    }
+    return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), "OK") ? 0 : -9;
+}
+
+int32_t s32_DBUS_CancelWatchdog(T_DBUS_Client* pt_Client)
+{
+    if (pt_Client == nullptr) {
+        return -5;
+    }
+    if (pt_Client->pt_Connection == nullptr) {
+        return -1;
+    }
+    const orb::CallResult t_Result = orb::t_CallBlocking(
+        pt_Client->pt_Connection, t_XcordCall("CancelWatchdog"), mb_AppendPid);
+    if (t_Result.e_Stage != orb::CallStage::Replied) {
+        return -1;
+    }
+    return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), "OK") ? 0 : -9;
+}
+
+int32_t s32_DBUS_GetIgnition(T_DBUS_Client* pt_Client)
+{
+    if (pt_Client == nullptr) {
+        return -5;
+    }
+    if (pt_Client->pt_Connection == nullptr) {
+        return -1;
+    }
+    const orb::CallResult t_Result = orb::t_CallBlocking(
+        pt_Client->pt_Connection, t_XcordCall("GetIgnition"), orb::b_NoArguments);
+    if (t_Result.e_Stage != orb::CallStage::Replied) {
+        return -1;
+    }
+    return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), "OF") ? 0 : 1;
+}
+
+int32_t s32_DBUS_TriggerWatchdog(T_DBUS_Client* pt_Client)
+{
+    if (pt_Client == nullptr) {
+        return -5;
+    }
+    return ms32_DBUS_XcordSignal(pt_Client, "TriggerWatchdog", mu32_Pid());
+}
+
+int32_t s32_DBUS_SendStayAlive(T_DBUS_Client* pt_Client, uint32_t u32_Value)
+{
+    if (pt_Client == nullptr || u32_Value == 0) {
+        return -5;
+    }
+    return ms32_DBUS_XcordSignal(pt_Client, "StayAlive", u32_Value);
+}
+
+} // extern "C"

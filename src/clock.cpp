@@ -1,0 +1,96 @@
+// Clock setting from GPS: the system clock through `date -s`, the RTC through its ioctl.
+#include "clock_text.h"
+#include "log.h"
+#include "xlocd.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+constexpr std::time_t kLastSecondOf2009 = 1262303999;
+constexpr const char* kRtcMarkerFile = "/tmp/RTC_updated";
+
+void mv_Clock_Shell(const char* pc_Command)
+{
+    // Fired and forgotten: the outcome is not examined.
+    if (std::system(pc_Command) != 0) {
+        return;
+    }
+}
+
+void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE])
+{
+    char acn_Command[64];
+    v_Log_Printf("Setting the system time from GPS to: %s", acn_Date);
+    // Passed unchanged: dash reads "&>" as "&" then ">", so `date` runs in the
+    // background with its output on the daemon's standard output.
+    std::snprintf(acn_Command, sizeof acn_Command, "date -s %s &>/dev/null &", acn_Date);
+    mv_Clock_Shell(acn_Command);
+}
+
+void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE])
+{
+    const int s32_Fd = open(gt_Config.acn_RtcPath, O_WRONLY);
+    if (s32_Fd <= 0) {
+        v_Log_Printf("mv_SetSystemTime: Setting RTC from GPS FAILED! (could not open %s)",
+                     gt_Config.acn_RtcPath);
+        if (s32_Fd == 0) {
+            close(s32_Fd); // descriptor 0 counts as failure, but is not leaked
+        }
+        return;
+    }
+    rtc_time t_Rtc = t_Clock_RtcRecord(acn_Date);
+    if (ioctl(s32_Fd, RTC_SET_TIME, &t_Rtc) == -1) {
+        v_Log_Printf("mv_SetSystemTime: Setting RTC from GPS to: %s FAILED (errno: %d)", acn_Date,
+                     errno);
+    } else {
+        char acn_Text[64];
+        char acn_Command[128];
+        std::snprintf(acn_Text, sizeof acn_Text, "Setting RTC from GPS to: %s", acn_Date);
+        s32_Log_Write(acn_Text);
+        std::snprintf(acn_Command, sizeof acn_Command, "/bin/echo \"%s\" >> %s", acn_Text,
+                      kRtcMarkerFile);
+        mv_Clock_Shell(acn_Command);
+    }
+    close(s32_Fd);
+}
+
+void mv_Clock_TrySync()
+{
+    const bool b_SetRtc = gt_Config.s32_AutoSetRtcTime == 1 && gt_Config.acn_RtcPath[0] != '\0';
+    char acn_Date[XLOCD_DATE_TEXT_SIZE];
+    if (e_Clock_DateText(gt_GpsState.f64_Time, acn_Date) != ClockGate::Go) {
+        return; // still pending: the next valid pass tries again
+    }
+    if (gt_Config.s32_AutoSetSystemTime == 1 && std::time(nullptr) <= kLastSecondOf2009) {
+        mv_Clock_SetSystemClock(acn_Date);
+    }
+    if (b_SetRtc) {
+        mv_Clock_SetRtc(acn_Date);
+    }
+    s32_SyncPending = 0; // also after a failure: no retry before the interval
+    if (gt_Config.s32_AutoSetRtcTimeInterval > 0) {
+        s32_NextSyncTime = s32_After(s32_Now(), gt_Config.s32_AutoSetRtcTimeInterval);
+    }
+}
+
+} // namespace
+
+void mv_SetSystemTime()
+{
+    if ((gt_Config.s32_AutoSetSystemTime == 1 || gt_Config.s32_AutoSetRtcTime == 1) &&
+        s32_SyncPending == 1) {
+        mv_Clock_TrySync();
+    }
+    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 &&
+        s32_Now() > s32_NextSyncTime) {
+        s32_SyncPending = 1;
+    }
+}

@@ -1,0 +1,31 @@
+// Clock setting from GPS: the date text and the RTC record, apart from their effects.
+#pragma once
+
+#include <linux/rtc.h>
+
+#include <cstddef>
+#include <ctime>
+
+// A broken-down field printed with two digits; valid tm fields are 0..99 already.
+constexpr unsigned u32_Field(int s32_Value) { return static_cast<unsigned>(s32_Value) % 100u; }
+// Year modulo 100, also for years before 1900.
+constexpr unsigned u32_TwoDigitYear(const std::tm& t_Tm)
+{
+    return static_cast<unsigned>(((static_cast<long>(t_Tm.tm_year) + 1900) % 100 + 100) % 100);
+}
+
+constexpr std::size_t XLOCD_DATE_TEXT_SIZE = 16; // "20YYMMDDhhmm.ss"
+
+enum class ClockGate {
+    Go,
+    YearBefore2010, // two-digit year 9 or less: try again on the next pass
+    ZeroTime,       // fix time 0 as an unsigned 32-bit count: try again
+    Unusable,       // a fix time localtime cannot break down: try again
+};
+
+// Builds "20YYMMDDhhmm.ss" from the fix time in the local time zone, and says
+// whether a sync may go ahead with it.
+ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_SIZE]);
+
+// The RTC record for a date text: month 0..11, years since 1900, the rest 0.
+rtc_time t_Clock_RtcRecord(const char (&acn_Text)[XLOCD_DATE_TEXT_SIZE]);

@@ -1,0 +1,22 @@
+// Fix tracking: folds one gpsd report into the daemon's fix state.
+#pragma once
+
+#include "xlocd.h"
+
+constexpr std::uint8_t XLOCD_MISS_LIMIT = 5;
+
+// What the fix rule needs of one report; values not supplied are NaN.
+struct T_GpsReport {
+    int s32_Status; // at least 1 when the library reports a fix
+    int s32_Mode;   // 0 not seen, 1 none, 2 2D, 3 3D
+    int s32_SatellitesUsed;
+    double f64_Time;
+    double f64_Latitude;
+    double f64_Longitude;
+    double f64_Altitude;
+    double f64_Track;
+    double f64_Speed; // metres per second
+};
+
+// Returns true for a fix report; the caller then clears the library's fix.
+bool b_Fix_Fold(T_GpsState* pt_State, std::uint8_t* pu8_MissCount, const T_GpsReport& t_Report);

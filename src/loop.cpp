@@ -1,0 +1,102 @@
+// The daemon's one loop: watchdog, gpsd, clock, one bus message, quit flag.
+#include "dbus_owners.hpp"
+#include "log.h"
+#include "xlocd.h"
+
+#include <poll.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+constexpr int kBusWaitMs = 50;
+
+void mv_Loop_Watchdog()
+{
+    if (gt_Config.s32_WatchdogInterval <= 0) {
+        return;
+    }
+    const std::int32_t s32_Time = s32_Now();
+    if (s32_Time >= s32_NextTrigger) {
+        s32_DBUS_TriggerWatchdog(&gt_Client);
+        s32_NextTrigger = s32_After(s32_Time, s32_TriggerPeriod);
+    }
+}
+
+void mv_Loop_Gpsd()
+{
+    if (s32_GpsdConnected == 0) {
+        s32_GpsdConnected = ms32_ConnectGpsd(false);
+        return; // no reading and no clock step in this pass
+    }
+    b_Gpsd_ReadReport();
+    if (gt_GpsState.u8_Valid == 1) {
+        mv_SetSystemTime();
+    }
+}
+
+// Waits at most 50 ms for the bus or gpsd. No wait while work is already queued;
+// a stop signal ends the wait early (the handler is installed without SA_RESTART).
+// After the bus connection is lost its fd is gone, so the wait still paces the loop.
+void mv_Loop_Wait(DBusConnection* pt_Connection)
+{
+    const bool b_Queued =
+        dbus_connection_get_dispatch_status(pt_Connection) == DBUS_DISPATCH_DATA_REMAINS ||
+        b_Gpsd_Waiting();
+    pollfd at_Fds[2];
+    nfds_t u32_Count = 0;
+    int s32_BusFd = -1;
+    if (dbus_connection_get_unix_fd(pt_Connection, &s32_BusFd)) {
+        at_Fds[u32_Count++] = pollfd{s32_BusFd, POLLIN, 0};
+    }
+    if (const int s32_GpsFd = s32_Gpsd_Fd(); s32_GpsFd >= 0) {
+        at_Fds[u32_Count++] = pollfd{s32_GpsFd, POLLIN, 0};
+    }
+    poll(at_Fds, u32_Count, b_Queued ? 0 : kBusWaitMs);
+}
+
+void mv_Loop_Bus()
+{
+    DBusConnection* pt_Connection = gt_Client.pt_Connection;
+    mv_Loop_Wait(pt_Connection);
+    dbus_connection_read_write(pt_Connection, 0);
+    orb::Message pt_Message(
+        dbus_connection_pop_message(pt_Connection));
+    if (!pt_Message) {
+        return;
+    }
+    if (dbus_message_is_signal(pt_Message.get(), "zel.orb.broadcast", "WhoIsThere")) {
+        s32_DBUS_SendHello(&gt_Client);
+    } else if (dbus_message_is_method_call(pt_Message.get(), "zel.orb.xlocd", "GetGPSData")) {
+        ms32_Process_GetData(pt_Message.get());
+    }
+    // Everything else is released unanswered.
+}
+
+} // namespace
+
+std::int32_t s32_Now() { return static_cast<std::int32_t>(std::time(nullptr)); }
+
+void v_MainLoop()
+{
+    for (;;) {
+        mv_Loop_Watchdog();
+        mv_Loop_Gpsd();
+        mv_Loop_Bus();
+        if (u8_Quit == 1) {
+            mv_Shutdown();
+        }
+    }
+}
+
+void mv_Shutdown()
+{
+    s32_DBUS_CancelWatchdog(&gt_Client);
+    s32_DBUS_SendGoodbye(&gt_Client);
+    s32_Log_Close();
+    if (s32_GpsdConnected == 1) {
+        v_Gpsd_Close();
+    }
+    std::exit(0);
+}

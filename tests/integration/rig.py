@@ -1,0 +1,320 @@
+"""Test rig: a private system-like bus, stand-in peers, gpsd feeds and the daemon.
+
+Every process is started in its own process group and ended by PID, with a
+SIGKILL fallback, so that a failed test leaves nothing running.
+"""
+import json
+import os
+import pathlib
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+
+import dbus
+import dbus.lowlevel
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+HERE = pathlib.Path(__file__).resolve().parent
+
+
+def wait_for(predicate, timeout=5.0, step=0.02, what="condition"):
+    """Polls until predicate() is truthy; returns its value or fails."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout}s waiting for {what}")
+        time.sleep(step)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Proc:
+    """A child in its own process group."""
+
+    def __init__(self, args, env=None, stdout=None, stderr=None, **kw):
+        self.args = [str(a) for a in args]
+        self.p = subprocess.Popen(self.args, env=env, stdout=stdout, stderr=stderr,
+                                  start_new_session=True, **kw)
+        self.pid = self.p.pid
+
+    def alive(self):
+        return self.p.poll() is None
+
+    def stop(self, sig=signal.SIGTERM, timeout=5.0):
+        """Signals the PID, waits, then SIGKILLs the PID and its group. Returns the status."""
+        if self.alive():
+            try:
+                os.kill(self.pid, sig)
+                self.p.wait(timeout)
+            except subprocess.TimeoutExpired:
+                os.kill(self.pid, signal.SIGKILL)
+                self.p.wait()
+            except ProcessLookupError:
+                pass
+        try:
+            os.killpg(self.pid, signal.SIGKILL)  # leftovers such as shell children
+        except (ProcessLookupError, PermissionError):
+            pass
+        for stream in (self.p.stdout, self.p.stderr):
+            if stream:
+                stream.close()
+        return self.p.returncode
+
+
+class Bus:
+    """A dbus-daemon with a system bus's default policy plus the project's policy."""
+
+    def __init__(self, test_policy=HERE / "test-peers.conf"):
+        # Under /tmp with mode 755 so an unprivileged prober can reach the socket.
+        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-bus-"))
+        self.dir.chmod(0o755)
+        conf = (HERE / "system-bus.conf.in").read_text()
+        conf = conf.replace("@SOCKET@", str(self.dir / "system_bus_socket"))
+        conf = conf.replace("@PROJECT_POLICY@", str(ROOT / "etc/dbus-1/system.d/zel.orb.xlocd.conf"))
+        conf = conf.replace("@TEST_POLICY@", str(test_policy))
+        (self.dir / "system.conf").write_text(conf)
+        self.proc = Proc(["dbus-daemon", "--config-file", self.dir / "system.conf",
+                          "--nofork", "--print-address"], stdout=subprocess.PIPE)
+        self.address = self.proc.p.stdout.readline().decode().strip()
+        assert self.address.startswith("unix:"), "dbus-daemon did not start"
+        self._client = None
+
+    def client(self):
+        """A connection of the test itself (no name owned)."""
+        if self._client is None:
+            self._client = dbus.bus.BusConnection(self.address)
+        return self._client
+
+    def has_owner(self, name):
+        return bool(self.client().name_has_owner(name))
+
+    def signal(self, interface, member, *args, path="/zel/orb/tester/Object"):
+        msg = dbus.lowlevel.SignalMessage(path, interface, member)
+        for a in args:
+            msg.append(a)
+        self.client().send_message(msg)
+        self.client().flush()
+
+    def stop(self):
+        if self._client is not None:
+            self._client.close()
+        self.proc.stop()
+        for f in self.dir.iterdir():
+            f.unlink()
+        self.dir.rmdir()
+
+
+class Peer:
+    """The stand-in peer: owns zel.orb.<name>, records what it sees, answers as told."""
+
+    BROADCAST = "type='signal',interface='zel.orb.broadcast'"
+    XCORD = "type='signal',interface='zel.orb.xcord'"
+
+    def __init__(self, peer_bin, record, name=None, replies=None, matches=()):
+        self.record = pathlib.Path(record)
+        self.record.touch()
+        args = [peer_bin, "--record", record]
+        if name:
+            args += ["--name", name]
+        for rule in matches:
+            args += ["--match", rule]
+        for member, spec in (replies or {}).items():
+            args += ["--reply", f"{member}={spec}"]
+        self.proc = Proc(args, stdout=subprocess.PIPE)
+        line = self.proc.p.stdout.readline().decode()
+        assert line.startswith("READY"), f"peer did not start: {line!r}"
+
+    def messages(self, member=None):
+        out = [json.loads(l) for l in self.record.read_text().splitlines() if l]
+        return [m for m in out if member is None or m["member"] == member]
+
+    def wait(self, member, count=1, timeout=5.0):
+        return wait_for(lambda: (lambda m: m if len(m) >= count else None)(self.messages(member)),
+                        timeout, what=f"{count} x {member}")
+
+    def stop(self):
+        self.proc.stop()
+
+
+def args_of(message):
+    return [value for _type, value in message["args"]]
+
+
+def types_of(message):
+    return "".join(t for t, _value in message["args"])
+
+
+class Daemon:
+    """xlocd started with a config file written for the test."""
+
+    def __init__(self, xlocd_bin, workdir, bus, config, env=None, wait_name=True, args=None):
+        self.dir = pathlib.Path(workdir)
+        self.bus = bus
+        self.config = self.dir / "xlocd.config"
+        self.config.write_text(config)
+        self.log = self.dir / "xlocd.log"
+        self.stdout = self.dir / "xlocd.stdout"
+        self.stderr = self.dir / "xlocd.stderr"
+        full_env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address)
+        full_env.update(env or {})
+        with open(self.stdout, "wb") as out, open(self.stderr, "wb") as err:
+            self.proc = Proc([xlocd_bin, *(args or [self.config])], env=full_env,
+                             stdout=out, stderr=err, cwd=self.dir)
+        self.status = None
+        if wait_name:
+            wait_for(lambda: bus.has_owner("zel.orb.xlocd") or not self.proc.alive(),
+                     what="zel.orb.xlocd on the bus")
+            assert self.proc.alive(), self.stdout.read_text() + self.stderr.read_text()
+
+    def get_data(self, timeout=5.0, bus=None):
+        conn = bus or self.bus.client()
+        return [str(s) for s in conn.call_blocking(
+            "zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd", "GetGPSData", "", [],
+            timeout=timeout)]
+
+    def log_lines(self):
+        """Log lines without their 17-character time stamp and blank."""
+        if not self.log.exists():
+            return []
+        return [l[18:] for l in self.log.read_text().split("\n")[:-1]]
+
+    def wait_log(self, text, timeout=5.0):
+        return wait_for(lambda: text in self.log_lines(), timeout, what=f"log line {text!r}")
+
+    def terminate(self, sig=signal.SIGTERM, timeout=10.0):
+        self.status = self.proc.stop(sig, timeout)
+        return self.status
+
+
+# ---- gpsd -------------------------------------------------------------------
+
+def nmea(body):
+    checksum = 0
+    for ch in body.encode():
+        checksum ^= ch
+    return f"${body}*{checksum:02X}\r\n"
+
+
+def _deg(value, lat):
+    hemi = ("N" if value >= 0 else "S") if lat else ("E" if value >= 0 else "W")
+    value = abs(value)
+    deg = int(value)
+    minutes = (value - deg) * 60
+    return (f"{deg:02d}{minutes:07.4f}" if lat else f"{deg:03d}{minutes:07.4f}"), hemi
+
+
+def fix_sentences(t, lat, lon, alt=None, knots=0.0, course=0.0, sats=7, fix=True):
+    """RMC + GGA (+ GSA) for one epoch at UTC struct_time t."""
+    hms = time.strftime("%H%M%S", t) + ".00"
+    dmy = time.strftime("%d%m%y", t)
+    la, ns = _deg(lat, True)
+    lo, ew = _deg(lon, False)
+    if not fix:
+        return (nmea(f"GPRMC,{hms},V,,,,,,,{dmy},,,N") +
+                nmea(f"GPGGA,{hms},,,,,0,00,99.9,,M,,M,,") +
+                nmea("GPGSA,A,1,,,,,,,,,,,,,99.9,99.9,99.9"))
+    alt_text = f"{alt:.1f}" if alt is not None else ""
+    mode = "3" if alt is not None else "2"
+    prns = ",".join(f"{n + 1:02d}" for n in range(min(sats, 12))) + "," * (12 - min(sats, 12))
+    return (nmea(f"GPRMC,{hms},A,{la},{ns},{lo},{ew},{knots:.1f},{course:.1f},{dmy},,,A") +
+            nmea(f"GPGGA,{hms},{la},{ns},{lo},{ew},1,{sats:02d},0.9,{alt_text},M,47.0,M,,") +
+            nmea(f"GPGSA,A,{mode},{prns},1.5,0.9,1.2"))
+
+
+class GpsdFeed:
+    """A real gpsd reading NMEA from a TCP source that this object serves."""
+
+    def __init__(self, workdir, port=None):
+        self.port = port or free_port()
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        src = self.listener.getsockname()[1]
+        self.log = open(pathlib.Path(workdir) / f"gpsd-{self.port}.log", "wb")
+        self.proc = Proc(["gpsd", "-N", "-n", "-b", "-S", self.port, f"tcp://127.0.0.1:{src}"],
+                         stdout=self.log, stderr=subprocess.STDOUT)
+        self.listener.settimeout(10)
+        self.source, _ = self.listener.accept()
+        wait_for(self._accepts_clients, what="gpsd listening")
+
+    def _accepts_clients(self):
+        try:
+            socket.create_connection(("127.0.0.1", self.port), 0.2).close()
+            return True
+        except OSError:
+            return False
+
+    def send(self, text):
+        self.source.sendall(text.encode())
+
+    def stop(self):
+        self.proc.stop()
+        self.source.close()
+        self.listener.close()
+        self.log.close()
+
+
+class JsonGpsd:
+    """A scripted server that speaks gpsd's JSON lines, for exact corner cases."""
+
+    def __init__(self, port=None):
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", port or 0))
+        self.listener.listen(4)
+        self.port = self.listener.getsockname()[1]
+        self.clients = []
+        self.watching = threading.Event()
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            conn.sendall(b'{"class":"VERSION","release":"3.22","rev":"3.22",'
+                         b'"proto_major":3,"proto_minor":14}\r\n')
+            conn.settimeout(5)
+            try:
+                request = conn.recv(4096)
+            except OSError:
+                request = b""
+            if b"?WATCH" in request:
+                conn.sendall(b'{"class":"DEVICES","devices":[]}\r\n'
+                             b'{"class":"WATCH","enable":true,"json":true}\r\n')
+                self.clients.append(conn)
+                self.watching.set()
+
+    def send(self, *objects):
+        assert self.watching.wait(10), "no client is watching"
+        data = "".join(json.dumps(o, separators=(",", ":")) + "\r\n" for o in objects).encode()
+        for conn in self.clients:
+            conn.sendall(data)
+
+    def stop(self):
+        self.listener.close()
+        for conn in self.clients:
+            conn.close()
+
+
+def tpv(mode=3, status=None, time_="2026-11-30T12:34:56.000Z", lat=48.1234567, lon=11.5,
+        altMSL=521.6, track=90.5, speed=10.0, **extra):
+    """A TPV object; None leaves a member out, as gpsd does for unknown values."""
+    obj = {"class": "TPV", "device": "/dev/test", "mode": mode, "status": status,
+           "time": time_, "lat": lat, "lon": lon, "altMSL": altMSL, "track": track,
+           "speed": speed}
+    obj.update(extra)
+    return {k: v for k, v in obj.items() if v is not None}

@@ -1,0 +1,115 @@
+"""Bus identity, announcements, the main loop and the shutdown sequence."""
+import signal
+import subprocess
+import time
+
+import dbus
+import pytest
+
+import rig
+from conftest import gps_client
+
+IDENTITY = ["xlocd", "v3_03r1", "unknown", "daemon provides GPS information on request"]
+
+
+def test_hello_on_start_and_goodbye_on_sigterm(xlocd, recorder):
+    daemon = xlocd()
+    hello = recorder.wait("HELLO")[0]
+    assert (hello["path"], hello["interface"], rig.types_of(hello)) == (
+        "/zel/orb/xlocd/Object", "zel.orb.broadcast", "ssss")
+    assert rig.args_of(hello) == IDENTITY
+    assert daemon.terminate() == 0
+    goodbye = recorder.wait("GOODBYE")[0]
+    assert rig.args_of(goodbye) == IDENTITY and goodbye["path"] == "/zel/orb/xlocd/Object"
+
+
+@pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
+def test_stop_signals_end_with_status_zero_while_gpsd_is_absent(xlocd, recorder, sig):
+    daemon = xlocd()
+    start = time.monotonic()
+    assert daemon.terminate(sig) == 0
+    assert time.monotonic() - start < 2.0
+    recorder.wait("GOODBYE")
+    assert daemon.log.exists()
+
+
+def test_each_whoisthere_from_any_sender_gets_one_hello(xlocd, recorder, bus):
+    xlocd()
+    recorder.wait("HELLO")
+    bus.signal("zel.orb.broadcast", "WhoIsThere", "a", "b", "c", "d", path="/zel/orb/other/Object")
+    bus.signal("zel.orb.broadcast", "WhoIsThere")
+    recorder.wait("HELLO", 3)
+    bus.signal("zel.orb.broadcast", "HELLO", "peer")  # not a question
+    bus.signal("zel.orb.xlocd", "WhoIsThere")         # wrong interface
+    time.sleep(0.5)
+    assert len(recorder.messages("HELLO")) == 3 + 1  # the recorder also sees the test's HELLO
+
+
+def test_second_instance_is_refused_and_shuts_down(xlocd, bus, recorder, tmp_path):
+    first = xlocd()
+    recorder.wait("HELLO")
+    second_dir = tmp_path / "second"
+    second_dir.mkdir()
+    second = rig.Daemon(first.proc.args[0], second_dir, bus,
+                        f"Log_File={second_dir / 'xlocd.log'}\nRTC_path=\n", wait_name=False)
+    assert second.proc.p.wait(10) == 0
+    assert second.stderr.read_text() == "Register xlocd on DBUS failed"
+    assert second.log_lines() == ["Register xlocd on DBUS failed"]
+    # The refused instance still had a connection, so it said GOODBYE.
+    recorder.wait("GOODBYE")
+    assert first.proc.alive() and len(first.get_data()) == 12
+
+
+def test_policy_lets_anyone_call_getgpsdata_and_nothing_else(xlocd, bus):
+    daemon = xlocd()
+    assert len(daemon.get_data()) == 12
+    with pytest.raises(dbus.DBusException) as denied:
+        bus.client().call_blocking("zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd",
+                                   "Other", "", [], timeout=5)
+    assert denied.value.get_dbus_name() == "org.freedesktop.DBus.Error.AccessDenied"
+
+
+PROBE = """
+import dbus, os, sys
+os.setgid(65534); os.setuid(65534)
+bus = dbus.bus.BusConnection(sys.argv[1])
+try:
+    bus.call_blocking("zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd", sys.argv[2],
+                      "", [], timeout=1.0)
+    print("answered")
+except dbus.DBusException as e:
+    print(e.get_dbus_name())
+"""
+
+
+def test_other_members_get_no_answer_at_all(xlocd, bus):
+    """Behind a test-only policy that lets 'nobody' send anything to the daemon."""
+    daemon = xlocd()
+    out = subprocess.run(["/usr/bin/python3", "-c", PROBE, bus.address, "Other"],
+                         capture_output=True, text=True, timeout=20)
+    assert out.stdout.strip() == "org.freedesktop.DBus.Error.NoReply", out.stderr
+    assert len(daemon.get_data()) == 12
+
+
+def test_only_root_may_own_the_name(bus):
+    probe = ("import dbus, os, sys\nos.setgid(65534); os.setuid(65534)\n"
+             "bus = dbus.bus.BusConnection(sys.argv[1])\n"
+             "try:\n    bus.request_name('zel.orb.xlocd')\nexcept dbus.DBusException as e:\n"
+             "    print(e.get_dbus_name())\n")
+    out = subprocess.run(["/usr/bin/python3", "-c", probe, bus.address],
+                         capture_output=True, text=True, timeout=20)
+    assert out.stdout.strip() == "org.freedesktop.DBus.Error.AccessDenied", out.stderr
+
+
+def test_a_burst_of_queued_calls_is_answered_one_per_pass(xlocd, bus):
+    xlocd()
+    result = gps_client(bus, calls=20, burst=True)
+    assert (result["answered"], result["twelve"]) == (20, 20)
+
+
+def test_refused_match_rule_error_is_released_unread(xlocd, recorder):
+    daemon = xlocd()
+    recorder.wait("HELLO")
+    time.sleep(0.3)  # the bus's error reply to the 'method' rule has arrived by now
+    assert len(daemon.get_data()) == 12
+    assert daemon.proc.alive()
