@@ -7,9 +7,9 @@ import pytest
 
 import rig
 
-XLOCD = os.environ.get("XLOCD_BIN", str(rig.ROOT / "build/src/xlocd"))
-PEER = os.environ.get("PEER_BIN", str(rig.ROOT / "build/tests/standin_peer"))
-CLIENT = os.environ.get("CLIENT_BIN", str(rig.ROOT / "build/tests/gps_client"))
+XLOCD = os.path.abspath(os.environ.get("XLOCD_BIN", rig.ROOT / "build/src/xlocd"))
+PEER = os.path.abspath(os.environ.get("PEER_BIN", rig.ROOT / "build/tests/standin_peer"))
+CLIENT = os.path.abspath(os.environ.get("CLIENT_BIN", rig.ROOT / "build/tests/gps_client"))
 
 
 def gps_client(bus, calls=1, burst=False, timeout_ms=5000):
@@ -75,6 +75,9 @@ def xlocd(bus, tmp_path):
     for daemon in started:
         daemon.terminate(timeout=30)
     rig.wait_for(lambda: not bus.has_owner("zel.orb.xlocd"), what="name released")
+    for daemon in started:  # the sanitizer build reports into the daemon's stderr
+        err = daemon.stderr.read_text(errors="replace")
+        assert "Sanitizer" not in err and "runtime error" not in err, err
 
 
 @pytest.fixture

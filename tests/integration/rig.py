@@ -224,11 +224,17 @@ def fix_sentences(t, lat, lon, alt=None, knots=0.0, course=0.0, sats=7, fix=True
                 nmea(f"GPGGA,{hms},,,,,0,00,99.9,,M,,M,,") +
                 nmea("GPGSA,A,1,,,,,,,,,,,,,99.9,99.9,99.9"))
     alt_text = f"{alt:.1f}" if alt is not None else ""
+    used = list(range(1, min(sats, 12) + 1))
+    gsv = ""
+    groups = [used[i:i + 4] for i in range(0, len(used), 4)] or [[]]
+    for n, group in enumerate(groups, 1):
+        views = "".join(f",{prn:02d},{30 + prn},{(prn * 30) % 360:03d},40" for prn in group)
+        gsv += nmea(f"GPGSV,{len(groups)},{n},{len(used):02d}{views}")
     mode = "3" if alt is not None else "2"
     prns = ",".join(f"{n + 1:02d}" for n in range(min(sats, 12))) + "," * (12 - min(sats, 12))
     return (nmea(f"GPRMC,{hms},A,{la},{ns},{lo},{ew},{knots:.1f},{course:.1f},{dmy},,,A") +
             nmea(f"GPGGA,{hms},{la},{ns},{lo},{ew},1,{sats:02d},0.9,{alt_text},M,47.0,M,,") +
-            nmea(f"GPGSA,A,{mode},{prns},1.5,0.9,1.2"))
+            nmea(f"GPGSA,A,{mode},{prns},1.5,0.9,1.2") + gsv)
 
 
 class GpsdFeed:
