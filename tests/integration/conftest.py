@@ -9,6 +9,7 @@ import rig
 
 XLOCD = os.path.abspath(os.environ.get("XLOCD_BIN", rig.ROOT / "build/src/xlocd"))
 PEER = os.path.abspath(os.environ.get("PEER_BIN", rig.ROOT / "build/tests/standin_peer"))
+DRIVER = os.path.abspath(os.environ.get("DRIVER_BIN", rig.ROOT / "build/tests/orb_driver"))
 CLIENT = os.path.abspath(os.environ.get("CLIENT_BIN", rig.ROOT / "build/tests/gps_client"))
 
 
@@ -106,3 +107,20 @@ def json_gpsd():
     yield start
     for server in servers:
         server.stop()
+
+
+@pytest.fixture
+def driver(bus):
+    """driver() starts the plain-C library driver, registered as zel.orb.<name>."""
+    started = []
+
+    def start(name="testapp1"):
+        d = rig.Driver(DRIVER, bus)
+        started.append(d)
+        if name:
+            assert d.result(f"register {name}") == 0
+        return d
+
+    yield start
+    for d in started:
+        d.stop()

@@ -6,6 +6,7 @@ SIGKILL fallback, so that a failed test leaves nothing running.
 import json
 import os
 import pathlib
+import select
 import signal
 import socket
 import subprocess
@@ -194,6 +195,36 @@ class Daemon:
     def terminate(self, sig=signal.SIGTERM, timeout=10.0):
         self.status = self.proc.stop(sig, timeout)
         return self.status
+
+
+class Driver:
+    """The plain-C driver of the framework library (tests/peers/orb_driver.c)."""
+
+    def __init__(self, driver_bin, bus):
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address)
+        self.proc = Proc([driver_bin], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+    def do(self, line, timeout=40.0):
+        """Sends one command; returns the lines it printed, the result line last."""
+        self.proc.p.stdin.write((line + "\n").encode())
+        self.proc.p.stdin.flush()
+        out = []
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([self.proc.p.stdout], [], [], 0.1)
+            if ready:
+                text = self.proc.p.stdout.readline().decode().rstrip("\n")
+                out.append(text)
+                if text.startswith(("result", "nullchecks", "unknown")):
+                    return out
+        raise AssertionError(f"driver gave no result for {line!r}: {out}")
+
+    def result(self, line, timeout=40.0):
+        return int(self.do(line, timeout)[-1].split()[1])
+
+    def stop(self):
+        self.proc.p.stdin.close()
+        self.proc.stop()
 
 
 # ---- gpsd -------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <dbus/dbus.h>
 
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,10 +68,12 @@ std::string t_Args(DBusMessage* pt_Message)
 
 void v_Record(FILE* pt_Out, DBusMessage* pt_Message)
 {
+    timespec t_Now{};
+    clock_gettime(CLOCK_MONOTONIC, &t_Now);
     std::fprintf(pt_Out,
-                 "{\"type\":%s,\"sender\":%s,\"path\":%s,\"interface\":%s,\"member\":%s,"
+                 "{\"t\":%.3f,\"type\":%s,\"sender\":%s,\"path\":%s,\"interface\":%s,\"member\":%s,"
                  "\"signature\":%s,\"args\":%s}\n",
-                 t_Json(dbus_message_type_to_string(dbus_message_get_type(pt_Message))).c_str(),
+                 static_cast<double>(t_Now.tv_sec) + t_Now.tv_nsec / 1e9, t_Json(dbus_message_type_to_string(dbus_message_get_type(pt_Message))).c_str(),
                  t_Json(pc_Or(dbus_message_get_sender(pt_Message))).c_str(),
                  t_Json(pc_Or(dbus_message_get_path(pt_Message))).c_str(),
                  t_Json(pc_Or(dbus_message_get_interface(pt_Message))).c_str(),
