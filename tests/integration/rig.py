@@ -203,20 +203,26 @@ class Driver:
     def __init__(self, driver_bin, bus):
         env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address)
         self.proc = Proc([driver_bin], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.pending = b""
 
     def do(self, line, timeout=40.0):
         """Sends one command; returns the lines it printed, the result line last."""
         self.proc.p.stdin.write((line + "\n").encode())
         self.proc.p.stdin.flush()
         out = []
+        fd = self.proc.p.stdout.fileno()
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            ready, _, _ = select.select([self.proc.p.stdout], [], [], 0.1)
-            if ready:
-                text = self.proc.p.stdout.readline().decode().rstrip("\n")
-                out.append(text)
-                if text.startswith(("result", "nullchecks", "unknown")):
+            while b"\n" in self.pending:
+                text, self.pending = self.pending.split(b"\n", 1)
+                out.append(text.decode())
+                if out[-1].startswith(("result", "nullchecks", "unknown")):
                     return out
+            if select.select([fd], [], [], 0.1)[0]:
+                chunk = os.read(fd, 65536)
+                if not chunk:
+                    break
+                self.pending += chunk
         raise AssertionError(f"driver gave no result for {line!r}: {out}")
 
     def result(self, line, timeout=40.0):

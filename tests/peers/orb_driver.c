@@ -8,6 +8,7 @@
  *   notify PEER MEMBER ARG
  *   callbacks all|named|other|none
  *   drain                      -> events, then result N of s32_DBUS_ReceiveEvents
+ *   match RULE                 -> adds a match rule (the receiver adds none itself)
  *   nullchecks                 -> the codes for a null record, one line */
 #include "orb_client.h"
 
@@ -40,7 +41,8 @@ static void set_callbacks(const char *which)
                              other ? on_other : NULL);
 }
 
-/* Waits up to two seconds for at least one queued message, then drains. */
+/* Waits up to two seconds for a first queued message, lets the rest of the burst
+ * arrive for 200 ms, then drains once. */
 static int drain(void)
 {
     for (int i = 0; i < 40; ++i) {
@@ -48,6 +50,8 @@ static int drain(void)
             break;
         dbus_connection_read_write(gt_Client.pt_Connection, 50);
     }
+    for (int i = 0; i < 4; ++i)
+        dbus_connection_read_write(gt_Client.pt_Connection, 50);
     return s32_DBUS_ReceiveEvents(&gt_Client);
 }
 
@@ -97,6 +101,14 @@ static int command(char *line)
         char *member = strtok(NULL, " ");
         char *arg = strtok(NULL, "");
         return s32_DBUS_Notify(&gt_Client, peer, member, arg ? arg : "");
+    }
+    if (!strcmp(verb, "match")) {
+        DBusError error;
+        dbus_error_init(&error);
+        dbus_bus_add_match(gt_Client.pt_Connection, rest, &error);
+        int failed = dbus_error_is_set(&error);
+        dbus_error_free(&error);
+        return failed ? -1 : 0;
     }
     if (!strcmp(verb, "callbacks")) { set_callbacks(rest ? rest : "none"); return 0; }
     if (!strcmp(verb, "drain")) return drain();
