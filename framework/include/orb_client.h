@@ -123,6 +123,18 @@ int32_t s32_DBUS_Request(T_DBUS_Client *pt_Client, const char *pc_Peer,
 int32_t s32_DBUS_Notify(T_DBUS_Client *pt_Client, const char *pc_Peer,
                         const char *pc_Member, const char *pc_Argument);
 
+/* ---- GetGPSData client ------------------------------------------------ */
+
+/* Calls GetGPSData on "zel.orb.xlocd" over pt_Client->pt_Connection (a client
+ * needs no bus name of its own: a connection from dbus_bus_get will do) and
+ * fills pt_Data. s32_TimeoutMs < 0 means libdbus's default timeout.
+ * 0 filled; -5 null pointer; -1 no connection, not built or not handed over;
+ * -7 xlocd is not on the bus; -9 no answer within the timeout;
+ * -8 another error reply (its name is not kept); -6 the reply is not twelve
+ * strings. Texts longer than 31 characters are cut. */
+int32_t s32_DBUS_GetGPSData(T_DBUS_Client *pt_Client, T_DBUS_GPS_Data *pt_Data,
+                            int32_t s32_TimeoutMs);
+
 /* ---- Broadcast receiver ------------------------------------------------ */
 
 /* Callbacks get pointers into the library's event buffers; a text stays valid

@@ -1,0 +1,59 @@
+// Client side of GetGPSData: fills T_DBUS_GPS_Data from the daemon's reply.
+#include "dbus_owners.hpp"
+#include "orb_client.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The reply fields in reply order.
+char* mpc_Field(T_DBUS_GPS_Data* pt_Data, int s32_Index)
+{
+    char* const apc_Fields[12] = {
+        pt_Data->acn_status, pt_Data->acn_latitude,   pt_Data->acn_longitude, pt_Data->acn_altitude,
+        pt_Data->acn_time,   pt_Data->acn_satellites, pt_Data->acn_quality,   pt_Data->acn_warn,
+        pt_Data->acn_speed,  pt_Data->acn_course,     pt_Data->acn_date,      pt_Data->acn_UTC,
+    };
+    return apc_Fields[s32_Index];
+}
+
+} // namespace
+
+extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data* pt_Data,
+                                       int32_t s32_TimeoutMs)
+{
+    if (pt_Client == nullptr || pt_Data == nullptr) {
+        return -5;
+    }
+    if (pt_Client->pt_Connection == nullptr) {
+        return -1;
+    }
+    orb::Message pt_Call(dbus_message_new_method_call("zel.orb.xlocd", "/zel/orb/xlocd/Object",
+                                                      "zel.orb.xlocd", "GetGPSData"));
+    if (!pt_Call) {
+        return -1;
+    }
+    orb::Error t_Error;
+    orb::Message pt_Reply(dbus_connection_send_with_reply_and_block(
+        pt_Client->pt_Connection, pt_Call.get(), s32_TimeoutMs < 0 ? DBUS_TIMEOUT_USE_DEFAULT : s32_TimeoutMs,
+        t_Error.get()));
+    if (!pt_Reply) { // an error reply arrives here as the error object
+        if (dbus_error_has_name(t_Error.get(), DBUS_ERROR_SERVICE_UNKNOWN) ||
+            dbus_error_has_name(t_Error.get(), DBUS_ERROR_NAME_HAS_NO_OWNER)) {
+            return -7;
+        }
+        return dbus_error_has_name(t_Error.get(), DBUS_ERROR_NO_REPLY) ? -9 : -8;
+    }
+    if (std::strcmp(dbus_message_get_signature(pt_Reply.get()), "ssssssssssss") != 0) {
+        return -6;
+    }
+    DBusMessageIter t_Iter;
+    dbus_message_iter_init(pt_Reply.get(), &t_Iter);
+    for (int i = 0; i < 12; ++i, dbus_message_iter_next(&t_Iter)) {
+        const char* pc_Text = nullptr;
+        dbus_message_iter_get_basic(&t_Iter, &pc_Text);
+        std::snprintf(mpc_Field(pt_Data, i), sizeof pt_Data->acn_status, "%s", pc_Text);
+    }
+    return 0;
+}

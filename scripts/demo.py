@@ -1,0 +1,98 @@
+"""The demo behind scripts/demo; see there."""
+import argparse
+import json
+import os
+import pathlib
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests/integration"))
+import rig  # noqa: E402
+
+BUILD = ROOT / "build"
+NAMES = ["status", "latitude", "longitude", "altitude", "time", "satellites", "quality", "warn",
+         "speed", "course", "date", "UTC"]
+
+
+def demo_config(workdir, gps_port):
+    """etc/xlocd.config with the demo's log, gpsd port and watchdog."""
+    text = (ROOT / "etc/xlocd.config").read_text()
+    values = {"Log_File": str(workdir / "xlocd.log"), "gps_tcp_port": str(gps_port),
+              "watchdog_interval": "10", "RTC_path": ""}
+    for key, value in values.items():
+        text = re.sub(rf"^{key}=.*$", f"{key}={value}", text, flags=re.M)
+    return text
+
+
+def epochs():
+    """The drive, one list of sentences per second (each epoch starts with RMC)."""
+    text = (ROOT / "demo/drive.nmea").read_text()
+    parts = text.split("$GPRMC")
+    return ["$GPRMC" + p for p in parts[1:]]
+
+
+def show(query_bin, bus, second):
+    out = subprocess.run([query_bin, "--json", "--timeout", "1000"], capture_output=True,
+                         text=True, env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
+    if out.returncode != 0:
+        print(f"[{second:3d}s] {out.stderr.strip()}", flush=True)
+        return
+    data = json.loads(out.stdout)
+    print(f"[{second:3d}s] " + "  ".join(f"{n}={data[n] or '-'}" for n in NAMES), flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="xlocd demo on loopback")
+    parser.add_argument("--forever", action="store_true", help="run until Ctrl-C")
+    parser.add_argument("--seconds", type=int, default=30)
+    args = parser.parse_args()
+
+    workdir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-demo-"))
+    started = []
+    signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
+    try:
+        bus = rig.Bus()
+        started.append(bus)
+        os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address
+        xcord = rig.Peer(BUILD / "tests/standin_peer", workdir / "xcord.jsonl", "xcord",
+                         {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK",
+                          "GetIgnition": "text:ON"}, [rig.Peer.XCORD])
+        started.append(xcord)
+        feed = rig.GpsdFeed(workdir)
+        started.append(feed)
+        daemon = rig.Daemon(BUILD / "src/xlocd", workdir, bus, demo_config(workdir, feed.port),
+                            env={"TZ": "UTC"})
+        started.append(daemon)
+        print(f"xlocd runs with bus {bus.address}, gpsd port {feed.port}")
+        print(f"log: {daemon.log}")
+        drive = epochs()
+        second = 0
+        while args.forever or second < args.seconds:
+            feed.send(drive[second % len(drive)])
+            time.sleep(0.5)
+            show(BUILD / "tools/xlocd-query", bus, second)
+            time.sleep(0.5)
+            second += 1
+        triggers = len(xcord.messages("TriggerWatchdog"))
+        print(f"xcord saw RegisterWatchdog and {triggers} TriggerWatchdog signals")
+    except KeyboardInterrupt:
+        print("\nstopping")
+    finally:
+        for item in reversed(started):
+            item.terminate() if isinstance(item, rig.Daemon) else item.stop()
+        log = workdir / "xlocd.log"
+        if log.exists():
+            kept = pathlib.Path(tempfile.gettempdir()) / "xlocd-demo.log"
+            shutil.copy(log, kept)
+            print(f"log kept at {kept}")
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,138 @@
+// xlocd-query: asks xlocd for its GPS data on the system bus and prints it.
+#include "dbus_owners.hpp"
+#include "orb_client.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kNames[12] = {"status", "latitude", "longitude", "altitude",
+                                    "time",   "satellites", "quality", "warn",
+                                    "speed",  "course",   "date",      "UTC"};
+
+struct Options {
+    bool b_Json = false;
+    int s32_WatchSeconds = 0;
+    int s32_TimeoutMs = 2000;
+};
+
+volatile std::sig_atomic_t gb_Stop = 0;
+void v_Stop(int) { gb_Stop = 1; }
+
+void v_Usage(FILE* pt_Out)
+{
+    std::fputs("Usage: xlocd-query [--json] [--watch SECONDS] [--timeout MS]\n"
+               "Prints xlocd's GetGPSData fields from the system bus.\n"
+               "Exit status: 0 answered, 1 xlocd not running, 2 no answer in time,\n"
+               "3 no system bus or another error, 64 usage.\n",
+               pt_Out);
+}
+
+bool b_ParseOptions(int argc, char** argv, Options* pt_Options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const bool b_HasValue = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--json")) {
+            pt_Options->b_Json = true;
+        } else if (!std::strcmp(argv[i], "--watch") && b_HasValue) {
+            pt_Options->s32_WatchSeconds = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--timeout") && b_HasValue) {
+            pt_Options->s32_TimeoutMs = std::atoi(argv[++i]);
+        } else {
+            return false;
+        }
+    }
+    return pt_Options->s32_WatchSeconds >= 0 && pt_Options->s32_TimeoutMs > 0;
+}
+
+const char* pc_Field(const T_DBUS_GPS_Data& t_Data, int i)
+{
+    return reinterpret_cast<const char*>(&t_Data) + i * sizeof t_Data.acn_status;
+}
+
+void v_PrintJsonText(const char* pc_Text)
+{
+    std::putchar('"');
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pc_Text); *p; ++p) {
+        if (*p == '"' || *p == '\\') {
+            std::printf("\\%c", *p);
+        } else if (*p < 0x20) {
+            std::printf("\\u%04x", *p);
+        } else {
+            std::putchar(*p);
+        }
+    }
+    std::putchar('"');
+}
+
+void v_Print(const T_DBUS_GPS_Data& t_Data, bool b_Json)
+{
+    for (int i = 0; i < 12; ++i) {
+        if (b_Json) {
+            std::printf(i == 0 ? "{\"%s\":" : ",\"%s\":", kNames[i]);
+            v_PrintJsonText(pc_Field(t_Data, i));
+        } else {
+            std::printf("%-11s %s\n", kNames[i], pc_Field(t_Data, i));
+        }
+    }
+    std::puts(b_Json ? "}" : "");
+    std::fflush(stdout);
+}
+
+int s32_Report(int32_t s32_Result, int s32_TimeoutMs)
+{
+    switch (s32_Result) {
+    case -7:
+        std::fputs("xlocd-query: xlocd is not running (zel.orb.xlocd has no owner on the system bus)\n", stderr);
+        return 1;
+    case -9:
+        std::fprintf(stderr, "xlocd-query: xlocd did not answer within %d ms\n", s32_TimeoutMs);
+        return 2;
+    default:
+        std::fprintf(stderr, "xlocd-query: GetGPSData failed (%d)\n", s32_Result);
+        return 3;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options t_Options;
+    if (!b_ParseOptions(argc, argv, &t_Options)) {
+        v_Usage(stderr);
+        return 64;
+    }
+    orb::Error t_Error;
+    T_DBUS_Client t_Client{};
+    t_Client.pt_Connection = dbus_bus_get(DBUS_BUS_SYSTEM, t_Error.get());
+    if (t_Client.pt_Connection == nullptr) {
+        std::fputs("xlocd-query: cannot connect to the system bus\n", stderr);
+        return 3;
+    }
+    std::signal(SIGINT, v_Stop);
+    std::signal(SIGTERM, v_Stop);
+    int s32_Status = 0;
+    do {
+        T_DBUS_GPS_Data t_Data{};
+        const int32_t s32_Result = s32_DBUS_GetGPSData(&t_Client, &t_Data, t_Options.s32_TimeoutMs);
+        if (s32_Result != 0) {
+            s32_Status = s32_Report(s32_Result, t_Options.s32_TimeoutMs);
+            if (t_Options.s32_WatchSeconds == 0) {
+                break;
+            }
+        } else {
+            s32_Status = 0;
+            v_Print(t_Data, t_Options.b_Json);
+        }
+        for (int i = 0; i < t_Options.s32_WatchSeconds * 10 && !gb_Stop; ++i) {
+            usleep(100000);
+        }
+    } while (t_Options.s32_WatchSeconds > 0 && !gb_Stop);
+    dbus_connection_unref(t_Client.pt_Connection);
+    return s32_Status;
+}
