@@ -12,6 +12,12 @@ if(XLOCD_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz build instruments the whole tree for coverage (clang).
+if(XLOCD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 function(xlocd_warnings target)
   target_compile_options(${target} PRIVATE ${XLOCD_WARNINGS})
 endfunction()

@@ -1,5 +1,6 @@
 // Broadcast receiver: drains the incoming queue into the installed callbacks.
 #include "dbus_owners.hpp"
+#include "receiver_dispatch.hpp"
 #include "orb_client.h"
 
 #include <array>
@@ -61,8 +62,10 @@ bool mb_Is(DBusMessage* pt_Message, const char* pc_Interface, const char* pc_Mem
     return dbus_message_is_signal(pt_Message, pc_Interface, pc_Member) != 0;
 }
 
+} // namespace
+
 // Dispatches one message; false when it was a malformed event.
-bool mb_DBUS_Dispatch(DBusMessage* pt_Message)
+bool b_DBUS_DispatchEvent(DBusMessage* pt_Message)
 {
     const T_Callbacks& t_Cb = gt_Callbacks;
     if (t_Cb.pf_OnHello && mb_Is(pt_Message, orb::kBroadcast, "HELLO")) {
@@ -100,8 +103,6 @@ bool mb_DBUS_Dispatch(DBusMessage* pt_Message)
     return true;
 }
 
-} // namespace
-
 extern "C" {
 
 void v_DBUS_SetEventCallbacks(pf_DBUS_OnTwoTexts pf_OnSms, pf_DBUS_OnText pf_OnHello,
@@ -125,7 +126,7 @@ int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client)
         if (!pt_Message) {
             return 0;
         }
-        if (!mb_DBUS_Dispatch(pt_Message.get())) {
+        if (!b_DBUS_DispatchEvent(pt_Message.get())) {
             return -9;
         }
     }

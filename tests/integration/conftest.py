@@ -65,10 +65,12 @@ def xlocd(bus, tmp_path):
     """xlocd(config=None, gps_port=..., env=None, **keys) starts the daemon."""
     started = []
 
-    def start(config=None, gps_port=None, env=None, wait_name=True, args=None, **keys):
+    def start(config=None, gps_port=None, env=None, wait_name=True, args=None, wrapper=(),
+              start_timeout=5.0, **keys):
         text = config if config is not None else config_text(
             tmp_path, gps_port or rig.free_port(), **keys)
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, text, env, wait_name, args)
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, text, env, wait_name, args, wrapper,
+                            start_timeout)
         started.append(daemon)
         return daemon
 

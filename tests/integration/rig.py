@@ -169,7 +169,8 @@ def types_of(message):
 class Daemon:
     """xlocd started with a config file written for the test."""
 
-    def __init__(self, xlocd_bin, workdir, bus, config, env=None, wait_name=True, args=None):
+    def __init__(self, xlocd_bin, workdir, bus, config, env=None, wait_name=True, args=None,
+                 wrapper=(), start_timeout=5.0):
         self.dir = pathlib.Path(workdir)
         self.bus = bus
         self.config = self.dir / "xlocd.config"
@@ -180,12 +181,12 @@ class Daemon:
         full_env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address)
         full_env.update(env or {})
         with open(self.stdout, "wb") as out, open(self.stderr, "wb") as err:
-            self.proc = Proc([xlocd_bin, *(args or [self.config])], env=full_env,
+            self.proc = Proc([*wrapper, xlocd_bin, *(args or [self.config])], env=full_env,
                              stdout=out, stderr=err, cwd=self.dir)
         self.status = None
         if wait_name:
             wait_for(lambda: bus.has_owner("zel.orb.xlocd") or not self.proc.alive(),
-                     what="zel.orb.xlocd on the bus")
+                     start_timeout, what="zel.orb.xlocd on the bus")
             assert self.proc.alive(), self.stdout.read_text() + self.stderr.read_text()
 
     def get_data(self, timeout=5.0, bus=None):
@@ -262,8 +263,14 @@ def _deg(value, lat):
 
 
 def fix_sentences(t, lat, lon, alt=None, knots=0.0, course=0.0, sats=7, fix=True):
-    """RMC + GGA (+ GSA) for one epoch at UTC struct_time t."""
-    hms = time.strftime("%H%M%S", t) + ".00"
+    """RMC, GGA, GSA and GSV for one epoch at t: a UTC struct_time, or seconds since
+    1970 with a fraction (for rates above 1 Hz)."""
+    if isinstance(t, (int, float)):
+        centis = int(round((t % 1) * 100)) % 100
+        t = time.gmtime(int(t))
+    else:
+        centis = 0
+    hms = time.strftime("%H%M%S", t) + f".{centis:02d}"
     dmy = time.strftime("%d%m%y", t)
     la, ns = _deg(lat, True)
     lo, ew = _deg(lon, False)
@@ -372,3 +379,41 @@ def tpv(mode=3, status=None, time_="2026-11-30T12:34:56.000Z", lat=48.1234567, l
            "speed": speed}
     obj.update(extra)
     return {k: v for k, v in obj.items() if v is not None}
+
+
+def process_usage(pid):
+    """(RSS in kB, open descriptors, CPU seconds) of a running process."""
+    status = pathlib.Path(f"/proc/{pid}/status").read_text()
+    rss = int(next(l.split()[1] for l in status.splitlines() if l.startswith("VmRSS:")))
+    fds = len(os.listdir(f"/proc/{pid}/fd"))
+    stat = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    cpu = (int(stat[11]) + int(stat[12])) / os.sysconf("SC_CLK_TCK")
+    return rss, fds, cpu
+
+
+class NmeaStream:
+    """Feeds a GpsdFeed with fixes at a given rate from a thread."""
+
+    def __init__(self, feed, hz=20.0, start=1796042096.0):
+        self.feed, self.period, self.t = feed, 1.0 / hz, start
+        self.stop_event = threading.Event()
+        self.sent = 0
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        next_time = time.monotonic()
+        while not self.stop_event.is_set():
+            try:
+                self.feed.send(fix_sentences(self.t, 48.0 + self.sent * 1e-5, 11.0, alt=500.0,
+                                             knots=20.0, course=45.0))
+            except OSError:
+                return
+            self.sent += 1
+            self.t += self.period
+            next_time += self.period
+            time.sleep(max(0.0, next_time - time.monotonic()))
+
+    def stop(self):
+        self.stop_event.set()
+        self.thread.join(5)
