@@ -1,5 +1,6 @@
 // GetGPSData load client for tests and the benchmark.
-//   gps_client [--calls N] [--burst] [--timeout-ms T]
+//   gps_client [--calls N] [--burst] [--timeout-ms T] [--peer NAME --member M]
+// --peer/--member call another framework peer instead (a floor for the benchmark).
 // Sequential by default; --burst sends all calls before reading any reply.
 // Prints one JSON line: calls, answered, twelve (replies of twelve strings),
 // errors, and p50/p99/max round trip in microseconds.
@@ -10,22 +11,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::string gt_Peer = "xlocd";
+std::string gt_Member = "GetGPSData";
+
 DBusMessage* pt_NewCall()
 {
-    return dbus_message_new_method_call("zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd",
-                                        "GetGPSData");
+    const std::string t_Name = "zel.orb." + gt_Peer;
+    const std::string t_Path = "/zel/orb/" + gt_Peer + "/Object";
+    return dbus_message_new_method_call(t_Name.c_str(), t_Path.c_str(), t_Name.c_str(),
+                                        gt_Member.c_str());
 }
 
+// GetGPSData answers twelve strings; any other member counts a method return.
 bool b_Twelve(DBusMessage* pt_Reply)
 {
     if (dbus_message_get_type(pt_Reply) != DBUS_MESSAGE_TYPE_METHOD_RETURN) return false;
-    return std::strcmp(dbus_message_get_signature(pt_Reply), "ssssssssssss") == 0;
+    return gt_Member != "GetGPSData" ||
+           std::strcmp(dbus_message_get_signature(pt_Reply), "ssssssssssss") == 0;
 }
 
 } // namespace
@@ -39,6 +48,8 @@ int main(int argc, char** argv)
         if (!std::strcmp(argv[i], "--calls") && i + 1 < argc) s32_Calls = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--timeout-ms") && i + 1 < argc) s32_TimeoutMs = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--burst")) b_Burst = true;
+        else if (!std::strcmp(argv[i], "--peer") && i + 1 < argc) gt_Peer = argv[++i];
+        else if (!std::strcmp(argv[i], "--member") && i + 1 < argc) gt_Member = argv[++i];
     }
     DBusError t_Err;
     dbus_error_init(&t_Err);

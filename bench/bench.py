@@ -1,0 +1,157 @@
+"""xlocd benchmark. Each figure is printed beside a floor measured in the same run
+on the same machine, and their ratio:
+
+  round trip    GetGPSData vs. a method call answered by the stand-in peer (a bare
+                libdbus responder), both through the same dbus-daemon
+  burst of 100  100 calls sent at once, until the last answer; same floor
+  lag at 20 Hz  NMEA sent to gpsd until GetGPSData shows it, vs. until a plain
+                gpsd client (python3-gps) sees the same fix
+  idle CPU      % of one core over 30 s, gpsd connected, no calls (no floor)
+  RSS           resident memory vs. the stand-in peer's
+  exec -> HELLO exec until the first HELLO on the bus, vs. exec until the stand-in
+                peer owns its name
+"""
+import argparse
+import json
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests/integration"))
+import rig  # noqa: E402
+
+BUILD = ROOT / "build"
+CLIENT = BUILD / "tests/gps_client"
+PEER = BUILD / "tests/standin_peer"
+
+
+def client(bus, *args):
+    out = subprocess.run([CLIENT, *map(str, args)], capture_output=True, text=True,
+                         env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address), timeout=120)
+    return json.loads(out.stdout)
+
+
+def pct(values, p):
+    values = sorted(values)
+    return values[min(len(values) - 1, int(p * len(values)))]
+
+
+def measure_round_trips(bus, calls):
+    own = client(bus, "--calls", calls)
+    floor = client(bus, "--calls", calls, "--peer", "xcord", "--member", "Ping")
+    burst = [client(bus, "--calls", 100, "--burst")["total_us"] for _ in range(5)]
+    burst_floor = [client(bus, "--calls", 100, "--burst", "--peer", "xcord", "--member", "Ping")
+                   ["total_us"] for _ in range(5)]
+    return [("round trip p50", own["p50_us"], floor["p50_us"], "us"),
+            ("round trip p99", own["p99_us"], floor["p99_us"], "us"),
+            ("burst of 100", statistics.median(burst), statistics.median(burst_floor), "us")]
+
+
+def measure_lag(bus, feed, daemon, epochs=60):
+    import gps  # python3-gps
+    sent, seen_daemon, seen_gpsd = {}, {}, {}
+    stop = threading.Event()
+    session = gps.gps(host="127.0.0.1", port=str(feed.port), mode=gps.WATCH_ENABLE | gps.WATCH_JSON)
+
+    def watch_gpsd():
+        while not stop.is_set():
+            if session.waiting(0.05):
+                report = session.next()
+                if report.get("class") == "TPV" and "lat" in report:
+                    seen_gpsd.setdefault(round(report["lat"], 6), time.monotonic())
+
+    def watch_daemon():
+        conn = rig.dbus.bus.BusConnection(bus.address)
+        while not stop.is_set():
+            lat = float(daemon.get_data(bus=conn)[1])
+            seen_daemon.setdefault(round(lat, 6), time.monotonic())
+
+    threads = [threading.Thread(target=watch_gpsd), threading.Thread(target=watch_daemon)]
+    for t in threads:
+        t.start()
+    time.sleep(0.5)
+    t0 = 1796042096.0
+    for i in range(epochs):
+        lat = round(47.0 + i * 0.001, 6)
+        sent[lat] = time.monotonic()
+        feed.send(rig.fix_sentences(t0 + i * 0.05, lat, 11.0, alt=500.0, knots=10.0, course=5.0))
+        time.sleep(0.05)
+    time.sleep(0.5)
+    stop.set()
+    for t in threads:
+        t.join()
+    lag = [(seen_daemon[k] - v) * 1e3 for k, v in sent.items() if k in seen_daemon]
+    lag_floor = [(seen_gpsd[k] - v) * 1e3 for k, v in sent.items() if k in seen_gpsd]
+    return [("lag at 20 Hz p50", statistics.median(lag), statistics.median(lag_floor), "ms"),
+            ("lag at 20 Hz p99", pct(lag, 0.99), pct(lag_floor, 0.99), "ms"),
+            ("fixes seen of 60", len(lag), len(lag_floor), "")]
+
+
+def measure_start(bus, workdir, runs=5):
+    own, floor = [], []
+    for i in range(runs):
+        record = workdir / f"hello-{i}.jsonl"
+        recorder = rig.Peer(PEER, record, matches=[rig.Peer.BROADCAST])
+        start = time.monotonic()
+        d = rig.Daemon(BUILD / "src/xlocd", workdir, bus,
+                       f"Log_File={workdir / 'start.log'}\nRTC_path=\ngps_tcp_port={rig.free_port()}\n",
+                       wait_name=False)
+        hello = recorder.wait("HELLO")[0]["t"]
+        own.append((hello - start) * 1e3)
+        d.terminate()
+        recorder.stop()
+        start = time.monotonic()
+        peer = rig.Peer(PEER, workdir / f"peer-{i}.jsonl", name="testapp2")
+        floor.append((time.monotonic() - start) * 1e3)
+        peer.stop()
+    return [("exec -> first HELLO", statistics.median(own), statistics.median(floor), "ms")]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--calls", type=int, default=2000)
+    parser.add_argument("--idle-seconds", type=int, default=30)
+    args = parser.parse_args()
+    workdir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-bench-"))
+    bus = rig.Bus()
+    os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address
+    stack = []
+    try:
+        xcord = rig.Peer(PEER, "/dev/null", "xcord", {"Ping": "text:pong"}, [])
+        stack.append(xcord)
+        feed = rig.GpsdFeed(workdir)
+        stack.append(feed)
+        daemon = rig.Daemon(BUILD / "src/xlocd", workdir, bus,
+                            f"Log_File={workdir / 'xlocd.log'}\nRTC_path=\ngps_tcp_port={feed.port}\n")
+        stack.append(daemon)
+        daemon.wait_log("Established connection to gpsd")
+        rows = measure_round_trips(bus, args.calls)
+        rows += measure_lag(bus, feed, daemon)
+        _, _, cpu0 = rig.process_usage(daemon.proc.pid)
+        time.sleep(args.idle_seconds)
+        rss, _, cpu1 = rig.process_usage(daemon.proc.pid)
+        rows.append((f"idle CPU over {args.idle_seconds} s", (cpu1 - cpu0) / args.idle_seconds * 100,
+                     None, "% core"))
+        rows.append(("RSS", rss, rig.process_usage(xcord.proc.pid)[0], "kB"))
+        daemon.terminate()
+        stack.remove(daemon)
+        rows += measure_start(bus, workdir)
+    finally:
+        for item in reversed(stack):
+            item.terminate() if isinstance(item, rig.Daemon) else item.stop()
+        bus.stop()
+    print(f"{'figure':<24}{'xlocd':>12}{'floor':>12}{'ratio':>8}  unit")
+    for name, value, floor, unit in rows:
+        ratio = f"{value / floor:.2f}" if floor else "-"
+        floor_text = f"{floor:.1f}" if floor is not None else "-"
+        print(f"{name:<24}{value:>12.1f}{floor_text:>12}{ratio:>8}  {unit}")
+
+
+if __name__ == "__main__":
+    main()
