@@ -23,12 +23,12 @@ import threading
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tests/integration"))
+sys.path.insert(0, str(ROOT / "harness"))
 import rig  # noqa: E402
 
 BUILD = ROOT / "build"
-CLIENT = BUILD / "tests/gps_client"
-PEER = BUILD / "tests/standin_peer"
+CLIENT = BUILD / "harness/gps_client"
+PEER = BUILD / "harness/standin_peer"
 
 
 def client(bus, *args):
@@ -118,7 +118,7 @@ def main():
     parser.add_argument("--calls", type=int, default=2000)
     parser.add_argument("--idle-seconds", type=int, default=30)
     args = parser.parse_args()
-    workdir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-bench-"))
+    workdir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd_bench_"))
     bus = rig.Bus()
     os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address
     stack = []

@@ -7,7 +7,7 @@ import pathlib
 import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests/integration"))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "harness"))
 import rig  # noqa: E402
 
 START = time.struct_time((2026, 11, 30, 7, 45, 0, 0, 334, 0))

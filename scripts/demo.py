@@ -12,7 +12,7 @@ import tempfile
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tests/integration"))
+sys.path.insert(0, str(ROOT / "harness"))
 import rig  # noqa: E402
 
 BUILD = ROOT / "build"
@@ -53,14 +53,14 @@ def main():
     parser.add_argument("--seconds", type=int, default=30)
     args = parser.parse_args()
 
-    workdir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-demo-"))
+    workdir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd_demo_"))
     started = []
     signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
     try:
         bus = rig.Bus()
         started.append(bus)
         os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address
-        xcord = rig.Peer(BUILD / "tests/standin_peer", workdir / "xcord.jsonl", "xcord",
+        xcord = rig.Peer(BUILD / "harness/standin_peer", workdir / "xcord.jsonl", "xcord",
                          {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK",
                           "GetIgnition": "text:ON"}, [rig.Peer.XCORD])
         started.append(xcord)

@@ -2,15 +2,17 @@ import json
 import os
 import pathlib
 import subprocess
+import sys
 
 import pytest
 
-import rig
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "harness"))
+import rig  # noqa: E402
 
 XLOCD = os.path.abspath(os.environ.get("XLOCD_BIN", rig.ROOT / "build/src/xlocd"))
-PEER = os.path.abspath(os.environ.get("PEER_BIN", rig.ROOT / "build/tests/standin_peer"))
+PEER = os.path.abspath(os.environ.get("PEER_BIN", rig.ROOT / "build/harness/standin_peer"))
 DRIVER = os.path.abspath(os.environ.get("DRIVER_BIN", rig.ROOT / "build/tests/orb_driver"))
-CLIENT = os.path.abspath(os.environ.get("CLIENT_BIN", rig.ROOT / "build/tests/gps_client"))
+CLIENT = os.path.abspath(os.environ.get("CLIENT_BIN", rig.ROOT / "build/harness/gps_client"))
 
 
 def gps_client(bus, calls=1, burst=False, timeout_ms=5000):

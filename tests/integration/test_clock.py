@@ -28,6 +28,15 @@ def clock_env(tmp_path):
     return env, record
 
 
+def shimmed_rtc(env, tmp_path):
+    """A regular file as RTC_path, with the ioctl shim that accepts RTC_SET_TIME."""
+    shim_log = tmp_path / "rtc.records"
+    env.update(LD_PRELOAD=SHIM, XLOCD_RTC_SHIM_LOG=str(shim_log))
+    rtc = tmp_path / "rtc-file"
+    rtc.write_text("")
+    return shim_log, rtc
+
+
 def lines(path):
     return path.read_text().splitlines() if path.exists() else []
 
@@ -75,10 +84,7 @@ def test_clock_past_2010_sets_no_date_but_still_the_rtc(xlocd, json_gpsd, clock_
 
 def test_rtc_success_path_writes_the_record_and_the_marker(xlocd, json_gpsd, clock_env, tmp_path):
     env, _ = clock_env
-    shim_log = tmp_path / "rtc.records"
-    env.update(LD_PRELOAD=SHIM, XLOCD_RTC_SHIM_LOG=str(shim_log))
-    rtc = tmp_path / "rtc-file"
-    rtc.write_text("")
+    shim_log, rtc = shimmed_rtc(env, tmp_path)
     before = len(marker_lines())
     daemon, _ = start_with_fix(xlocd, json_gpsd, env, auto_set_rtc_time="", RTC_path=str(rtc))
     daemon.wait_log(f"Setting RTC from GPS to: {DATE_TEXT}")
@@ -127,10 +133,7 @@ def test_year_before_2010_waits_for_a_later_fix(xlocd, json_gpsd, clock_env, tmp
 
 def test_rtc_interval_rearms_only_while_fixes_are_valid(xlocd, json_gpsd, clock_env, tmp_path):
     env, _ = clock_env
-    shim_log = tmp_path / "rtc.records"
-    env.update(LD_PRELOAD=SHIM, XLOCD_RTC_SHIM_LOG=str(shim_log))
-    rtc = tmp_path / "rtc-file"
-    rtc.write_text("")
+    shim_log, rtc = shimmed_rtc(env, tmp_path)
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, env=env, auto_set_rtc_time_interval="1",
                    RTC_path=str(rtc))

@@ -55,7 +55,7 @@ def test_log_on_a_full_disk_does_not_stop_the_service(xlocd, bus):
 
 def test_sigterm_during_a_burst_exits_zero_with_goodbye(xlocd, bus, recorder):
     daemon = xlocd()
-    client = rig.Proc([os.environ.get("CLIENT_BIN", rig.ROOT / "build/tests/gps_client"),
+    client = rig.Proc([os.environ.get("CLIENT_BIN", rig.ROOT / "build/harness/gps_client"),
                        "--calls", "2000", "--burst", "--timeout-ms", "3000"],
                       env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
     time.sleep(0.3)

@@ -77,7 +77,7 @@ def test_refused_registration_silently_disables_triggering(xlocd, xcord):
 
 # ---- library result codes through the plain-C driver ----------------------
 
-@pytest.mark.parametrize("member,spec,expected", [
+@pytest.mark.parametrize("member,answer,expected", [
     ("RegisterWatchdog", "text:OK", 0),
     ("RegisterWatchdog", "text:OKAY", 0),
     ("RegisterWatchdog", "text:ok", -9),
@@ -99,8 +99,8 @@ def test_refused_registration_silently_disables_triggering(xlocd, xcord):
     ("GetIgnition", "noargs", 1),
     ("GetIgnition", "error:Refused", 1),
 ])
-def test_reply_texts_decide_the_result(xcord, driver, member, spec, expected):
-    cord = xcord({member: spec})
+def test_reply_texts_decide_the_result(xcord, driver, member, answer, expected):
+    cord = xcord({member: answer})
     d = driver()
     command = {"RegisterWatchdog": "watchdog 10 signal01.beep", "CancelWatchdog": "cancel",
                "GetIgnition": "ignition"}[member]

@@ -25,7 +25,7 @@ public:
     {
         char acn_Dir[] = "/tmp/xlocd-cxxbus-XXXXXX";
         t_Dir = mkdtemp(acn_Dir);
-        std::ifstream t_In(XLOCD_SOURCE_DIR "/tests/integration/system-bus.conf.in");
+        std::ifstream t_In(XLOCD_SOURCE_DIR "/harness/system-bus.conf.in");
         std::stringstream t_Text;
         t_Text << t_In.rdbuf();
         std::string t_Conf = t_Text.str();
@@ -33,7 +33,7 @@ public:
         t_Conf = std::regex_replace(t_Conf, std::regex("@PROJECT_POLICY@"),
                                     XLOCD_SOURCE_DIR "/etc/dbus-1/system.d/zel.orb.xlocd.conf");
         t_Conf = std::regex_replace(t_Conf, std::regex("@TEST_POLICY@"),
-                                    XLOCD_SOURCE_DIR "/tests/integration/test-peers.conf");
+                                    XLOCD_SOURCE_DIR "/harness/peers.conf");
         std::ofstream(t_Dir + "/system.conf") << t_Conf;
         const std::string t_Cmd = "exec dbus-daemon --nofork --print-address=1 --print-pid=1 --config-file " +
                                   t_Dir + "/system.conf 2>/dev/null";

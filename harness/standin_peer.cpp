@@ -1,9 +1,9 @@
 // Stand-in framework peer for the tests (xcord, xtxtd, xlinkd, an application).
 // Owns zel.orb.<name> when given one, records every message it sees as a JSON line,
 // and answers method calls as told:
-//   standin_peer --record FILE [--name N] [--match RULE]... [--reply MEMBER=SPEC]...
-// SPEC: text:T (string T), none (no answer), noargs, uint:N, error:T (error reply).
-// Members without a SPEC get no answer. Prints READY once the name and rules are set.
+//   standin_peer --record FILE [--name N] [--match RULE]... [--reply MEMBER=ANSWER]...
+// ANSWER: text:T (string T), none (no answer), noargs, uint:N, error:T (error reply).
+// Members without an ANSWER get no answer. Prints READY once the name and rules are set.
 #include <dbus/dbus.h>
 
 #include <csignal>
@@ -83,21 +83,21 @@ void v_Record(FILE* pt_Out, DBusMessage* pt_Message)
     std::fflush(pt_Out);
 }
 
-void v_Answer(DBusConnection* pt_Conn, DBusMessage* pt_Call, const std::string& t_Spec)
+void v_Answer(DBusConnection* pt_Conn, DBusMessage* pt_Call, const std::string& t_Answer)
 {
     DBusMessage* pt_Reply = nullptr;
-    if (t_Spec.rfind("text:", 0) == 0) {
+    if (t_Answer.rfind("text:", 0) == 0) {
         pt_Reply = dbus_message_new_method_return(pt_Call);
-        const char* pc_Text = t_Spec.c_str() + 5;
+        const char* pc_Text = t_Answer.c_str() + 5;
         dbus_message_append_args(pt_Reply, DBUS_TYPE_STRING, &pc_Text, DBUS_TYPE_INVALID);
-    } else if (t_Spec == "noargs") {
+    } else if (t_Answer == "noargs") {
         pt_Reply = dbus_message_new_method_return(pt_Call);
-    } else if (t_Spec.rfind("uint:", 0) == 0) {
+    } else if (t_Answer.rfind("uint:", 0) == 0) {
         pt_Reply = dbus_message_new_method_return(pt_Call);
-        dbus_uint32_t u32_Value = static_cast<dbus_uint32_t>(std::strtoul(t_Spec.c_str() + 5, nullptr, 10));
+        dbus_uint32_t u32_Value = static_cast<dbus_uint32_t>(std::strtoul(t_Answer.c_str() + 5, nullptr, 10));
         dbus_message_append_args(pt_Reply, DBUS_TYPE_UINT32, &u32_Value, DBUS_TYPE_INVALID);
-    } else if (t_Spec.rfind("error:", 0) == 0) {
-        pt_Reply = dbus_message_new_error(pt_Call, "zel.orb.Error.Refused", t_Spec.c_str() + 6);
+    } else if (t_Answer.rfind("error:", 0) == 0) {
+        pt_Reply = dbus_message_new_error(pt_Call, "zel.orb.Error.Refused", t_Answer.c_str() + 6);
     }
     if (pt_Reply != nullptr) {
         dbus_connection_send(pt_Conn, pt_Reply, nullptr);

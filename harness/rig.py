@@ -1,4 +1,5 @@
-"""Test rig: a private system-like bus, stand-in peers, gpsd feeds and the daemon.
+"""Harness shared by the tests, the demo and the benchmark: a private system-like
+bus, stand-in peers, gpsd feeds and the daemon.
 
 Every process is started in its own process group and ended by PID, with a
 SIGKILL fallback, so that a failed test leaves nothing running.
@@ -18,7 +19,7 @@ import time
 import dbus
 import dbus.lowlevel
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+ROOT = pathlib.Path(__file__).resolve().parents[1]
 HERE = pathlib.Path(__file__).resolve().parent
 
 
@@ -85,7 +86,7 @@ class Proc:
 class Bus:
     """A dbus-daemon with a system bus's default policy plus the project's policy."""
 
-    def __init__(self, test_policy=HERE / "test-peers.conf"):
+    def __init__(self, test_policy=HERE / "peers.conf"):
         # Under /tmp with mode 755 so an unprivileged prober can reach the socket.
         self.dir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-bus-"))
         self.dir.chmod(0o755)
@@ -140,8 +141,8 @@ class Peer:
             args += ["--name", name]
         for rule in matches:
             args += ["--match", rule]
-        for member, spec in (replies or {}).items():
-            args += ["--reply", f"{member}={spec}"]
+        for member, answer in (replies or {}).items():
+            args += ["--reply", f"{member}={answer}"]
         self.proc = Proc(args, stdout=subprocess.PIPE)
         line = self.proc.p.stdout.readline().decode()
         assert line.startswith("READY"), f"peer did not start: {line!r}"
