@@ -20,10 +20,13 @@ NAMES = ["status", "latitude", "longitude", "altitude", "time", "satellites", "q
          "speed", "course", "date", "UTC"]
 
 
-def demo_config(workdir, gps_port):
+LOG = pathlib.Path(tempfile.gettempdir()) / "xlocd-demo.log"
+
+
+def demo_config(gps_port):
     """etc/xlocd.config with the demo's log, gpsd port and watchdog."""
     text = (ROOT / "etc/xlocd.config").read_text()
-    values = {"Log_File": str(workdir / "xlocd.log"), "gps_tcp_port": str(gps_port),
+    values = {"Log_File": str(LOG), "gps_tcp_port": str(gps_port),
               "watchdog_interval": "10", "RTC_path": ""}
     for key, value in values.items():
         text = re.sub(rf"^{key}=.*$", f"{key}={value}", text, flags=re.M)
@@ -66,11 +69,12 @@ def main():
         started.append(xcord)
         feed = rig.GpsdFeed(workdir)
         started.append(feed)
-        daemon = rig.Daemon(BUILD / "src/xlocd", workdir, bus, demo_config(workdir, feed.port),
+        LOG.write_text("")  # the daemon appends; each demo starts a fresh log
+        daemon = rig.Daemon(BUILD / "src/xlocd", workdir, bus, demo_config(feed.port),
                             env={"TZ": "UTC"})
         started.append(daemon)
         print(f"xlocd runs with bus {bus.address}, gpsd port {feed.port}")
-        print(f"log: {daemon.log}")
+        print(f"log: {LOG}")
         drive = epochs()
         second = 0
         while args.forever or second < args.seconds:
@@ -86,11 +90,6 @@ def main():
     finally:
         for item in reversed(started):
             item.terminate() if isinstance(item, rig.Daemon) else item.stop()
-        log = workdir / "xlocd.log"
-        if log.exists():
-            kept = pathlib.Path(tempfile.gettempdir()) / "xlocd-demo.log"
-            shutil.copy(log, kept)
-            print(f"log kept at {kept}")
         shutil.rmtree(workdir, ignore_errors=True)
 
 

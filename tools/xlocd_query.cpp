@@ -51,7 +51,12 @@ bool b_ParseOptions(int argc, char** argv, Options* pt_Options)
 
 const char* pc_Field(const T_DBUS_GPS_Data& t_Data, int i)
 {
-    return reinterpret_cast<const char*>(&t_Data) + i * sizeof t_Data.acn_status;
+    const char* const apc_Fields[12] = {
+        t_Data.acn_status, t_Data.acn_latitude,   t_Data.acn_longitude, t_Data.acn_altitude,
+        t_Data.acn_time,   t_Data.acn_satellites, t_Data.acn_quality,   t_Data.acn_warn,
+        t_Data.acn_speed,  t_Data.acn_course,     t_Data.acn_date,      t_Data.acn_UTC,
+    };
+    return apc_Fields[i];
 }
 
 void v_PrintJsonText(const char* pc_Text)
