@@ -59,7 +59,8 @@ void v_Log_Printf(const char* pc_Format, ...)
     char acn_Message[1024];
     va_list t_Args;
     va_start(t_Args, pc_Format);
-    std::vsnprintf(acn_Message, sizeof acn_Message, pc_Format, t_Args);
+    // clang-analyzer 14 misses the va_start above for C++ variadics.
+    std::vsnprintf(acn_Message, sizeof acn_Message, pc_Format, t_Args); // NOLINT(clang-analyzer-valist.Uninitialized)
     va_end(t_Args);
     s32_Log_Write(acn_Message);
 }
