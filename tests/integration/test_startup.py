@@ -36,13 +36,6 @@ def test_command_line_exits(args, status, out):
     assert run(*args)[:2] == (status, out)
 
 
-def test_manual_text_ends_with_author_and_two_empty_lines():
-    status, out, _ = run("-m")
-    assert status == 0
-    assert out.startswith("\nNAME \n")
-    assert out.endswith("\nAUTHOR \n    xlocd developers \n\n\n")
-
-
 def test_fifo_and_overlong_path_are_refused(tmp_path):
     fifo = tmp_path / "fifo"
     os.mkfifo(fifo)

@@ -61,25 +61,6 @@ TEST(CliParse, CountsArgumentsAndBoundsThePath)
     EXPECT_EQ(CliAction::PathTooLong, e_Cli_Parse(2, apc_Argv, acn_Path));
 }
 
-TEST(CliTexts, HelpAndVersionAreExact)
-{
-    EXPECT_EQ("v3_03r1\n", t_Print(v_Cli_PrintVersion));
-    EXPECT_EQ("\n"
-              "xlocd v3_03r1 - daemon provides GPS information on request \n"
-              "\n"
-              "Usage: xlocd <config-file> [-h] [-v] [-m] \n"
-              "Requires: configuration file \n"
-              "Options: \n"
-              "    -v   version number of the daemon \n"
-              "    -h   usage and options (this help) \n"
-              "    -m   manual page \n"
-              "\n",
-              t_Print(v_Cli_PrintHelp));
-    EXPECT_EQ("invalid argument, type xlocd -h for help \n"
-              "Usage: xlocd <config-file> [-h] [-v] [-m] \n",
-              t_Print(v_Cli_PrintUsageError));
-}
-
 TEST(CliTexts, ManualFollowsItsLayout)
 {
     const std::string t_Manual = t_Print(v_Cli_PrintManual);

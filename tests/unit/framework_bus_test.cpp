@@ -64,6 +64,7 @@ private:
 };
 
 // A second connection that owns zel.orb.testapp2 and answers Echo with "echo:<arg>".
+// (The receiver is exercised through the plain-C driver in tests/integration.)
 class Responder {
 public:
     Responder()
@@ -79,14 +80,6 @@ public:
         t_Thread.join();
         dbus_connection_close(pt_Conn);
         dbus_connection_unref(pt_Conn);
-    }
-    void v_Signal(const char* pc_Interface, const char* pc_Member, const char* pc_Text)
-    {
-        DBusMessage* pt_M = dbus_message_new_signal("/zel/orb/testapp2/Object", pc_Interface, pc_Member);
-        dbus_message_append_args(pt_M, DBUS_TYPE_STRING, &pc_Text, DBUS_TYPE_INVALID);
-        dbus_connection_send(pt_Conn, pt_M, nullptr);
-        dbus_connection_flush(pt_Conn);
-        dbus_message_unref(pt_M);
     }
     bool b_Owned = false;
 
@@ -114,9 +107,6 @@ private:
     std::atomic<bool> b_Stop{false};
 };
 
-std::string gt_LastHello;
-void v_OnHello(const char* pc_Name) { gt_LastHello = pc_Name; }
-
 T_DBUS_Client t_Registered()
 {
     T_DBUS_Client t_Client{};
@@ -138,24 +128,6 @@ TEST(FrameworkBus, RequestRoundTripAndBoundedAnswers)
     EXPECT_EQ(-5, s32_DBUS_Request(&t_Client, "testapp2", "Echo", "x", acn_Answer, 0));
     EXPECT_EQ(-10, s32_DBUS_Register(&t_Client)); // already the owner; connection kept
     EXPECT_NE(nullptr, t_Client.pt_Connection);
-}
-
-TEST(FrameworkBus, ReceiverDeliversAHelloFromAnotherConnection)
-{
-    T_DBUS_Client t_Client = t_Registered();
-    const int32_t s32_Result = s32_DBUS_Register(&t_Client);
-    ASSERT_TRUE(s32_Result == 0 || s32_Result == -10) << s32_Result; // -10: owned since the first test
-    ASSERT_NE(nullptr, t_Client.pt_Connection);
-    dbus_bus_add_match(t_Client.pt_Connection, "type='signal',interface='zel.orb.broadcast'", nullptr);
-    dbus_connection_flush(t_Client.pt_Connection);
-    v_DBUS_SetEventCallbacks(nullptr, v_OnHello, nullptr, nullptr, nullptr, nullptr, nullptr);
-    Responder t_Peer;
-    t_Peer.v_Signal("zel.orb.broadcast", "HELLO", "testapp2");
-    for (int i = 0; i < 100 && gt_LastHello.empty(); ++i) {
-        dbus_connection_read_write(t_Client.pt_Connection, 20);
-        EXPECT_EQ(0, s32_DBUS_ReceiveEvents(&t_Client));
-    }
-    EXPECT_EQ("testapp2", gt_LastHello);
 }
 
 } // namespace
