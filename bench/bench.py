@@ -2,10 +2,13 @@
 on the same machine, and their ratio:
 
   round trip    GetGPSData vs. a method call answered by the stand-in peer (a bare
-                libdbus responder), both through the same dbus-daemon
+                libdbus responder sending the same twelve strings), both through
+                the same dbus-daemon
   burst of 100  100 calls sent at once, until the last answer; same floor
   lag at 20 Hz  NMEA sent to gpsd until GetGPSData shows it, vs. until a plain
                 gpsd client (python3-gps) sees the same fix
+  100 WhoIsThere  a burst of 100 broadcasts until the 100th HELLO, vs. the stand-in
+                peer answering each WhoIsThere with a HELLO
   idle CPU      % of one core over 30 s, gpsd connected, no calls (no floor)
   RSS           resident memory vs. the stand-in peer's
   exec -> HELLO exec until the first HELLO on the bus, vs. exec until the stand-in
@@ -93,6 +96,18 @@ def measure_lag(bus, feed, daemon, epochs=60):
             ("fixes seen of 60", len(lag), len(lag_floor), "")]
 
 
+def time_hello_burst(bus, workdir, path, tag):
+    """ms from the first of 100 WhoIsThere until the 100th HELLO from path."""
+    recorder = rig.Peer(PEER, workdir / f"burst-{tag}.jsonl", matches=[rig.Peer.BROADCAST])
+    start = time.monotonic()
+    for _ in range(100):
+        bus.signal("zel.orb.broadcast", "WhoIsThere", "bench")
+    hellos = rig.wait_for(lambda: (lambda h: h if len(h) >= 100 else None)(
+        [m for m in recorder.messages("HELLO") if m["path"] == path]), 30, what="100 HELLO")
+    recorder.stop()
+    return (hellos[99]["t"] - start) * 1e3
+
+
 def measure_start(bus, workdir, runs=5):
     own, floor = [], []
     for i in range(runs):
@@ -123,7 +138,7 @@ def main():
     os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address
     stack = []
     try:
-        xcord = rig.Peer(PEER, "/dev/null", "xcord", {"Ping": "text:pong"}, [])
+        xcord = rig.Peer(PEER, "/dev/null", "xcord", {"Ping": "twelve"}, [])
         stack.append(xcord)
         feed = rig.GpsdFeed(workdir)
         stack.append(feed)
@@ -139,8 +154,14 @@ def main():
         rows.append((f"idle CPU over {args.idle_seconds} s", (cpu1 - cpu0) / args.idle_seconds * 100,
                      None, "% core"))
         rows.append(("RSS", rss, rig.process_usage(xcord.proc.pid)[0], "kB"))
+        own = time_hello_burst(bus, workdir, "/zel/orb/xlocd/Object", "xlocd")
         daemon.terminate()
         stack.remove(daemon)
+        floor_peer = rig.Peer(PEER, "/dev/null", matches=[rig.Peer.BROADCAST],
+                              hello_path="/zel/orb/floor/Object")
+        floor = time_hello_burst(bus, workdir, "/zel/orb/floor/Object", "floor")
+        floor_peer.stop()
+        rows.append(("100 WhoIsThere -> HELLO", own, floor, "ms"))
         rows += measure_start(bus, workdir)
     finally:
         for item in reversed(stack):

@@ -133,7 +133,7 @@ class Peer:
     BROADCAST = "type='signal',interface='zel.orb.broadcast'"
     XCORD = "type='signal',interface='zel.orb.xcord'"
 
-    def __init__(self, peer_bin, record, name=None, replies=None, matches=()):
+    def __init__(self, peer_bin, record, name=None, replies=None, matches=(), hello_path=None):
         self.record = pathlib.Path(record)
         self.record.touch()
         args = [peer_bin, "--record", record]
@@ -141,6 +141,8 @@ class Peer:
             args += ["--name", name]
         for rule in matches:
             args += ["--match", rule]
+        if hello_path:
+            args += ["--hello", hello_path]
         for member, answer in (replies or {}).items():
             args += ["--reply", f"{member}={answer}"]
         self.proc = Proc(args, stdout=subprocess.PIPE)

@@ -2,8 +2,11 @@
 // Owns zel.orb.<name> when given one, records every message it sees as a JSON line,
 // and answers method calls as told:
 //   standin_peer --record FILE [--name N] [--match RULE]... [--reply MEMBER=ANSWER]...
-// ANSWER: text:T (string T), none (no answer), noargs, uint:N, error:T (error reply).
+// ANSWER: text:T (string T), none (no answer), noargs, uint:N, error:T (error reply),
+// twelve (twelve strings shaped like a GetGPSData reply).
 // Members without an ANSWER get no answer. Prints READY once the name and rules are set.
+// --hello PATH answers every WhoIsThere broadcast with a HELLO from PATH (a floor
+// responder for the benchmark).
 #include <dbus/dbus.h>
 
 #include <csignal>
@@ -90,6 +93,14 @@ void v_Answer(DBusConnection* pt_Conn, DBusMessage* pt_Call, const std::string& 
         pt_Reply = dbus_message_new_method_return(pt_Call);
         const char* pc_Text = t_Answer.c_str() + 5;
         dbus_message_append_args(pt_Reply, DBUS_TYPE_STRING, &pc_Text, DBUS_TYPE_INVALID);
+    } else if (t_Answer == "twelve") {
+        pt_Reply = dbus_message_new_method_return(pt_Call);
+        static const char* const apc_Texts[12] = {"NMEA", "48.123457", "11.500000", "522",
+                                                  "123456", "7", "1", "A", "36.00000",
+                                                  "90.50000", "050326", "030512342026"};
+        for (const char* pc_Text : apc_Texts) {
+            dbus_message_append_args(pt_Reply, DBUS_TYPE_STRING, &pc_Text, DBUS_TYPE_INVALID);
+        }
     } else if (t_Answer == "noargs") {
         pt_Reply = dbus_message_new_method_return(pt_Call);
     } else if (t_Answer.rfind("uint:", 0) == 0) {
@@ -114,12 +125,14 @@ int main(int argc, char** argv)
     const char* pc_Name = nullptr;
     std::vector<const char*> t_Rules;
     std::map<std::string, std::string> t_Replies;
+    const char* pc_HelloPath = nullptr;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string t_Opt = argv[i];
         const char* pc_Val = argv[i + 1];
         if (t_Opt == "--record") pc_Record = pc_Val;
         else if (t_Opt == "--name") pc_Name = pc_Val;
         else if (t_Opt == "--match") t_Rules.push_back(pc_Val);
+        else if (t_Opt == "--hello") pc_HelloPath = pc_Val;
         else if (t_Opt == "--reply") {
             const char* pc_Eq = std::strchr(pc_Val, '=');
             if (pc_Eq) t_Replies[std::string(pc_Val, pc_Eq)] = pc_Eq + 1;
@@ -161,6 +174,14 @@ int main(int argc, char** argv)
                 dbus_message_has_interface(pt_Message, DBUS_INTERFACE_DBUS)) {
                 dbus_message_unref(pt_Message); // NameAcquired and the like
                 continue;
+            }
+            if (pc_HelloPath && dbus_message_is_signal(pt_Message, "zel.orb.broadcast", "WhoIsThere")) {
+                DBusMessage* pt_Hello = dbus_message_new_signal(pc_HelloPath, "zel.orb.broadcast", "HELLO");
+                const char* pc_Name = "floor";
+                dbus_message_append_args(pt_Hello, DBUS_TYPE_STRING, &pc_Name, DBUS_TYPE_INVALID);
+                dbus_connection_send(pt_Conn, pt_Hello, nullptr);
+                dbus_connection_flush(pt_Conn);
+                dbus_message_unref(pt_Hello);
             }
             v_Record(pt_Out, pt_Message);
             if (dbus_message_get_type(pt_Message) == DBUS_MESSAGE_TYPE_METHOD_CALL) {

@@ -36,14 +36,11 @@ void mv_Loop_Gpsd()
     }
 }
 
-// Waits at most 50 ms for the bus or gpsd. No wait while work is already queued;
-// a stop signal ends the wait early (the handler is installed without SA_RESTART).
-// After the bus connection is lost its fd is gone, so the wait still paces the loop.
+// Waits at most 50 ms for the bus or gpsd. A stop signal ends the wait early (the
+// handler is installed without SA_RESTART). After the bus connection is lost its
+// fd is gone, so the wait still paces the loop.
 void mv_Loop_Wait(DBusConnection* pt_Connection)
 {
-    const bool b_Queued =
-        dbus_connection_get_dispatch_status(pt_Connection) == DBUS_DISPATCH_DATA_REMAINS ||
-        b_Gpsd_Waiting();
     pollfd at_Fds[2];
     nfds_t u32_Count = 0;
     int s32_BusFd = -1;
@@ -53,14 +50,21 @@ void mv_Loop_Wait(DBusConnection* pt_Connection)
     if (const int s32_GpsFd = s32_Gpsd_Fd(); s32_GpsFd >= 0) {
         at_Fds[u32_Count++] = pollfd{s32_GpsFd, POLLIN, 0};
     }
-    poll(at_Fds, u32_Count, b_Queued ? 0 : kBusWaitMs);
+    poll(at_Fds, u32_Count, kBusWaitMs);
 }
 
 void mv_Loop_Bus()
 {
     DBusConnection* pt_Connection = gt_Client.pt_Connection;
-    mv_Loop_Wait(pt_Connection);
-    dbus_connection_read_write(pt_Connection, 0);
+    // While libdbus already holds messages there is nothing to wait for and, since
+    // every send is flushed, nothing to write: a burst is served back to back, one
+    // message per pass, and the socket is read again once the queue is empty.
+    if (dbus_connection_get_dispatch_status(pt_Connection) != DBUS_DISPATCH_DATA_REMAINS) {
+        if (!b_Gpsd_Waiting()) {
+            mv_Loop_Wait(pt_Connection);
+        }
+        dbus_connection_read_write(pt_Connection, 0);
+    }
     orb::Message pt_Message(
         dbus_connection_pop_message(pt_Connection));
     if (!pt_Message) {
