@@ -1,4 +1,5 @@
-// One method call that blocks for its reply, with the stage where it stopped.
+// One method call that blocks for its reply, or one signal, with the stage where
+// it stopped; each operation maps the stages to its own result codes.
 #pragma once
 
 #include "dbus_owners.hpp"
@@ -51,6 +52,26 @@ CallResult t_CallBlocking(DBusConnection* pt_Connection, const CallTarget& t_Tar
         return {CallStage::NoReply, nullptr};
     }
     return {CallStage::Replied, std::move(pt_Reply)};
+}
+
+enum class SignalStage { NotBuilt, NotAppended, NotSent, Sent };
+
+// Builds a signal, appends its arguments, sends it and flushes.
+template <typename Appender>
+SignalStage e_EmitSignal(DBusConnection* pt_Connection, const char* pc_Path,
+                         const char* pc_Interface, const char* pc_Member,
+                         Appender pf_Append) noexcept
+{
+    Message pt_Signal(dbus_message_new_signal(pc_Path, pc_Interface, pc_Member));
+    if (!pt_Signal) {
+        return SignalStage::NotBuilt;
+    }
+    DBusMessageIter t_Iter;
+    dbus_message_iter_init_append(pt_Signal.get(), &t_Iter);
+    if (!pf_Append(&t_Iter)) {
+        return SignalStage::NotAppended;
+    }
+    return b_SendAndFlush(pt_Connection, pt_Signal.get()) ? SignalStage::Sent : SignalStage::NotSent;
 }
 
 inline bool b_NoArguments(DBusMessageIter*) noexcept { return true; }

@@ -1,5 +1,5 @@
 // Bus identity: taking the name and the HELLO / GOODBYE / WhoIsThere broadcasts.
-#include "dbus_owners.hpp"
+#include "blocking_call.hpp"
 #include "orb_client.h"
 
 #include <initializer_list>
@@ -18,19 +18,27 @@ std::int32_t ms32_DBUS_Announce(T_DBUS_Client* pt_Client, const char* pc_Member,
     }
     orb::Names t_Names;
     orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
-    orb::Message pt_Signal(dbus_message_new_signal(t_Names.acn_Path, orb::kBroadcast, pc_Member));
-    if (!pt_Signal) {
-        return -1;
-    }
-    DBusMessageIter t_Iter;
-    dbus_message_iter_init_append(pt_Signal.get(), &t_Iter);
-    for (const char* pc_Text : {pt_Client->acn_Name, pt_Client->acn_Version, pt_Client->acn_Info,
-                                pt_Client->acn_Description}) {
-        if (!orb::b_Append(&t_Iter, DBUS_TYPE_STRING, pc_Text)) {
-            return -10;
+    const auto b_AppendIdentity = [pt_Client](DBusMessageIter* pt_Iter) {
+        for (const char* pc_Text : {pt_Client->acn_Name, pt_Client->acn_Version,
+                                    pt_Client->acn_Info, pt_Client->acn_Description}) {
+            if (!orb::b_Append(pt_Iter, DBUS_TYPE_STRING, pc_Text)) {
+                return false;
+            }
         }
+        return true;
+    };
+    switch (orb::e_EmitSignal(pt_Client->pt_Connection, t_Names.acn_Path, orb::kBroadcast,
+                              pc_Member, b_AppendIdentity)) {
+    case orb::SignalStage::NotBuilt:
+        return -1;
+    case orb::SignalStage::NotAppended:
+        return -10;
+    case orb::SignalStage::NotSent:
+        return s32_FailedSend;
+    case orb::SignalStage::Sent:
+        break;
     }
-    return orb::b_SendAndFlush(pt_Client->pt_Connection, pt_Signal.get()) ? 0 : s32_FailedSend;
+    return 0;
 }
 
 } // namespace

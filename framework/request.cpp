@@ -56,17 +56,20 @@ int32_t s32_DBUS_Notify(T_DBUS_Client* pt_Client, const char* pc_Peer, const cha
     }
     orb::Names t_Names;
     orb::v_FormatNames(pc_Peer, &t_Names);
-    orb::Message pt_Signal(
-        dbus_message_new_signal(t_Names.acn_Path, t_Names.acn_BusName, pc_Member));
-    if (!pt_Signal) {
+    const auto b_AppendArgument = [pc_Argument](DBusMessageIter* pt_Iter) {
+        return orb::b_Append(pt_Iter, DBUS_TYPE_STRING, pc_Argument);
+    };
+    switch (orb::e_EmitSignal(pt_Client->pt_Connection, t_Names.acn_Path, t_Names.acn_BusName,
+                              pc_Member, b_AppendArgument)) {
+    case orb::SignalStage::NotBuilt:
+    case orb::SignalStage::NotAppended:
         return -1;
+    case orb::SignalStage::NotSent:
+        return -2;
+    case orb::SignalStage::Sent:
+        break;
     }
-    DBusMessageIter t_Iter;
-    dbus_message_iter_init_append(pt_Signal.get(), &t_Iter);
-    if (!orb::b_Append(&t_Iter, DBUS_TYPE_STRING, pc_Argument)) {
-        return -1;
-    }
-    return orb::b_SendAndFlush(pt_Client->pt_Connection, pt_Signal.get()) ? 0 : -2;
+    return 0;
 }
 
 } // extern "C"

@@ -27,16 +27,35 @@ std::int32_t ms32_DBUS_XcordSignal(T_DBUS_Client* pt_Client, const char* pc_Memb
     }
     orb::Names t_Names;
     orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
-    orb::Message pt_Signal(dbus_message_new_signal(t_Names.acn_Path, orb::kXcordName, pc_Member));
-    if (!pt_Signal) {
+    const auto b_AppendValue = [u32_Value](DBusMessageIter* pt_Iter) {
+        return orb::b_Append(pt_Iter, DBUS_TYPE_UINT32, u32_Value);
+    };
+    return orb::e_EmitSignal(pt_Client->pt_Connection, t_Names.acn_Path, orb::kXcordName,
+                             pc_Member, b_AppendValue) == orb::SignalStage::Sent
+               ? 0
+               : -1;
+}
+
+// CancelWatchdog and GetIgnition: -1 unless a reply came, then s32_Match when its
+// first string begins with pc_Prefix, else s32_Otherwise.
+template <typename Appender>
+std::int32_t ms32_DBUS_AskXcord(T_DBUS_Client* pt_Client, const char* pc_Member,
+                                Appender pf_Append, const char* pc_Prefix,
+                                std::int32_t s32_Match, std::int32_t s32_Otherwise) noexcept
+{
+    if (pt_Client == nullptr) {
+        return -5;
+    }
+    if (pt_Client->pt_Connection == nullptr) {
         return -1;
     }
-    DBusMessageIter t_Iter;
-    dbus_message_iter_init_append(pt_Signal.get(), &t_Iter);
-    if (!orb::b_Append(&t_Iter, DBUS_TYPE_UINT32, u32_Value)) {
+    const orb::CallResult t_Result =
+        orb::t_CallBlocking(pt_Client->pt_Connection, t_XcordCall(pc_Member), pf_Append);
+    if (t_Result.e_Stage != orb::CallStage::Replied) {
         return -1;
     }
-    return orb::b_SendAndFlush(pt_Client->pt_Connection, pt_Signal.get()) ? 0 : -1;
+    return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), pc_Prefix) ? s32_Match
+                                                                                   : s32_Otherwise;
 }
 
 } // namespace
@@ -81,34 +100,12 @@ int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client)
 
 int32_t s32_DBUS_CancelWatchdog(T_DBUS_Client* pt_Client)
 {
-    if (pt_Client == nullptr) {
-        return -5;
-    }
-    if (pt_Client->pt_Connection == nullptr) {
-        return -1;
-    }
-    const orb::CallResult t_Result = orb::t_CallBlocking(
-        pt_Client->pt_Connection, t_XcordCall("CancelWatchdog"), mb_AppendPid);
-    if (t_Result.e_Stage != orb::CallStage::Replied) {
-        return -1;
-    }
-    return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), "OK") ? 0 : -9;
+    return ms32_DBUS_AskXcord(pt_Client, "CancelWatchdog", mb_AppendPid, "OK", 0, -9);
 }
 
 int32_t s32_DBUS_GetIgnition(T_DBUS_Client* pt_Client)
 {
-    if (pt_Client == nullptr) {
-        return -5;
-    }
-    if (pt_Client->pt_Connection == nullptr) {
-        return -1;
-    }
-    const orb::CallResult t_Result = orb::t_CallBlocking(
-        pt_Client->pt_Connection, t_XcordCall("GetIgnition"), orb::b_NoArguments);
-    if (t_Result.e_Stage != orb::CallStage::Replied) {
-        return -1;
-    }
-    return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), "OF") ? 0 : 1;
+    return ms32_DBUS_AskXcord(pt_Client, "GetIgnition", orb::b_NoArguments, "OF", 0, 1);
 }
 
 int32_t s32_DBUS_TriggerWatchdog(T_DBUS_Client* pt_Client)

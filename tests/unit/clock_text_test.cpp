@@ -1,4 +1,5 @@
 #include "clock_text.h"
+#include "time_util.h"
 
 #include <gtest/gtest.h>
 
@@ -11,15 +12,8 @@ namespace {
 
 double f64_Local(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S)
 {
-    std::tm t_Tm{};
-    t_Tm.tm_year = s32_Year - 1900;
-    t_Tm.tm_mon = s32_Mon - 1;
-    t_Tm.tm_mday = s32_Day;
-    t_Tm.tm_hour = s32_H;
-    t_Tm.tm_min = s32_M;
-    t_Tm.tm_sec = s32_S;
-    t_Tm.tm_isdst = -1;
-    return static_cast<double>(std::mktime(&t_Tm));
+    std::tm t_Local = t_Tm(s32_Year, s32_Mon, s32_Day, s32_H, s32_M, s32_S);
+    return static_cast<double>(std::mktime(&t_Local));
 }
 
 struct Zone {

@@ -1,4 +1,5 @@
 #include "reply_format.h"
+#include "time_util.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +13,8 @@ namespace {
 
 std::int64_t s64_Utc(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S)
 {
-    std::tm t_Tm{};
-    t_Tm.tm_year = s32_Year - 1900;
-    t_Tm.tm_mon = s32_Mon - 1;
-    t_Tm.tm_mday = s32_Day;
-    t_Tm.tm_hour = s32_H;
-    t_Tm.tm_min = s32_M;
-    t_Tm.tm_sec = s32_S;
-    return timegm(&t_Tm);
+    std::tm t_Utc = t_Tm(s32_Year, s32_Mon, s32_Day, s32_H, s32_M, s32_S);
+    return timegm(&t_Utc);
 }
 
 class ReplyFormat : public testing::Test {
