@@ -329,6 +329,39 @@ class GpsdFeed:
         self.log.close()
 
 
+def feed_until(feed, predicate, timeout=10.0, start=1796042040.0, **fix):
+    """Sends one epoch a second of gpsd time every 0.2 s until predicate() holds:
+    gpsd forwards reports only once the daemon's watch request has reached it."""
+    deadline = time.monotonic() + timeout
+    t = start
+    while True:
+        feed.send(fix_sentences(t, **fix))
+        if wait_until(predicate, 0.2):
+            return t
+        if time.monotonic() > deadline:
+            raise AssertionError(f"gpsd fixes never showed after {timeout}s")
+        t += 1
+
+
+def settled(read, interval=0.3, timeout=5.0):
+    """Returns read() once two reads interval apart agree."""
+    def same():
+        first = read()
+        time.sleep(interval)
+        return first if first == read() else None
+    return wait_for(same, timeout, step=0, what="a settled value")
+
+
+def wait_until(predicate, timeout, step=0.02):
+    """Like wait_for, but returns False instead of failing."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(step)
+    return False
+
+
 class JsonGpsd:
     """A scripted server that speaks gpsd's JSON lines, for exact corner cases."""
 

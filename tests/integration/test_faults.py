@@ -15,10 +15,8 @@ SANITIZED = os.environ.get("XLOCD_SANITIZED") == "ON"
 def test_gpsd_killed_and_restarted_freezes_the_state(xlocd, gpsd):
     feed = gpsd()
     daemon = xlocd(gps_port=feed.port)
-    daemon.wait_log("Established connection to gpsd")
-    feed.send(rig.fix_sentences(1796042096.0, 10.0, 20.0, alt=30.0))
-    frozen = rig.wait_for(lambda: (lambda d: d if d[0] == "NMEA" else None)(daemon.get_data()),
-                          what="fix")
+    rig.feed_until(feed, lambda: daemon.get_data()[0] == "NMEA", lat=10.0, lon=20.0, alt=30.0)
+    frozen = rig.settled(daemon.get_data)
     feed.proc.stop(signal.SIGKILL)
     restarted = gpsd(feed.port)
     restarted.send(rig.fix_sentences(1796042200.0, 50.0, 60.0, alt=70.0))
