@@ -13,8 +13,7 @@ constexpr std::uint32_t kMinLookupSize = 2;
 constexpr std::uint32_t kMaxLookupSize = 32767; // fgets takes the size as an int16 count
 
 std::int32_t ms32_Config_Lookup(FILE* pt_File, const char* pc_Key, char* pc_Value,
-                                std::uint32_t u32_Size, bool b_Rewind)
-{
+                                std::uint32_t u32_Size, bool b_Rewind) {
     if (pt_File == nullptr || pc_Key == nullptr || pc_Value == nullptr ||
         u32_Size < kMinLookupSize || u32_Size > kMaxLookupSize) {
         return -1;
@@ -49,8 +48,7 @@ std::int32_t ms32_Config_Lookup(FILE* pt_File, const char* pc_Key, char* pc_Valu
 
 // "%d" semantics (blanks, sign, digits up to the first non-digit); a value without a
 // number leaves the field alone. Values beyond 32 bits saturate.
-void mv_Config_ScanInt(const char* pc_Value, std::int32_t* ps32_Field)
-{
+void mv_Config_ScanInt(const char* pc_Value, std::int32_t* ps32_Field) {
     char* pc_End = nullptr;
     errno = 0;
     const long s64_Number = std::strtol(pc_Value, &pc_End, 10);
@@ -66,8 +64,7 @@ void mv_Config_ScanInt(const char* pc_Value, std::int32_t* ps32_Field)
     }
 }
 
-void mv_Config_ReadPort(const char* pc_Value, T_Config* pt_Config)
-{
+void mv_Config_ReadPort(const char* pc_Value, T_Config* pt_Config) {
     if (std::strlen(pc_Value) > 5) {
         pt_Config->u16_GpsTcpPort = 0;
         return;
@@ -79,8 +76,7 @@ void mv_Config_ReadPort(const char* pc_Value, T_Config* pt_Config)
 
 } // namespace
 
-std::uint32_t u32_StrCopy(char* pc_Dest, const char* pc_Src, std::uint32_t u32_Size)
-{
+std::uint32_t u32_StrCopy(char* pc_Dest, const char* pc_Src, std::uint32_t u32_Size) {
     const std::size_t u32_Len = std::strlen(pc_Src);
     if (u32_Size != 0) {
         const std::size_t u32_Copy = u32_Len < u32_Size - 1 ? u32_Len : u32_Size - 1;
@@ -91,19 +87,16 @@ std::uint32_t u32_StrCopy(char* pc_Dest, const char* pc_Src, std::uint32_t u32_S
 }
 
 std::int32_t s32_Config_GetValue(FILE* pt_File, const char* pc_Key, char* pc_Value,
-                                 std::uint32_t u32_Size)
-{
+                                 std::uint32_t u32_Size) {
     return ms32_Config_Lookup(pt_File, pc_Key, pc_Value, u32_Size, true);
 }
 
 std::int32_t s32_Config_GetNextValue(FILE* pt_File, const char* pc_Key, char* pc_Value,
-                                     std::uint32_t u32_Size)
-{
+                                     std::uint32_t u32_Size) {
     return ms32_Config_Lookup(pt_File, pc_Key, pc_Value, u32_Size, false);
 }
 
-std::int32_t s32_Config_Read(FILE* pt_File, T_Config* pt_Config)
-{
+std::int32_t s32_Config_Read(FILE* pt_File, T_Config* pt_Config) {
     char acn_Value[XLOCD_CONFIG_VALUE_SIZE];
     const auto b_Found = [&](const char* pc_Key) {
         return s32_Config_GetValue(pt_File, pc_Key, acn_Value, sizeof acn_Value) == 0;

@@ -8,8 +8,7 @@
 namespace {
 FILE* pt_LogStream = nullptr;
 
-char* mpc_Log_Stamp(char* pc_Buffer, bool b_Utc)
-{
+char* mpc_Log_Stamp(char* pc_Buffer, bool b_Utc) {
     const std::time_t t_Now = std::time(nullptr);
     const std::tm* pt_Tm = b_Utc ? std::gmtime(&t_Now) : std::localtime(&t_Now);
     const std::size_t u32_Len =
@@ -20,8 +19,7 @@ char* mpc_Log_Stamp(char* pc_Buffer, bool b_Utc)
     return pc_Buffer;
 }
 
-bool mb_Log_TwoDigits(const char* pc_Text, int* ps32_Out)
-{
+bool mb_Log_TwoDigits(const char* pc_Text, int* ps32_Out) {
     if (!std::isdigit(static_cast<unsigned char>(pc_Text[0])) ||
         !std::isdigit(static_cast<unsigned char>(pc_Text[1]))) {
         return false;
@@ -31,8 +29,7 @@ bool mb_Log_TwoDigits(const char* pc_Text, int* ps32_Out)
 }
 } // namespace
 
-std::int32_t s32_Log_Open(const char* pc_Path)
-{
+std::int32_t s32_Log_Open(const char* pc_Path) {
     pt_LogStream = std::fopen(pc_Path, "a+");
     if (pt_LogStream == nullptr) {
         std::printf("Can not open log file '%s' to write to.\n", pc_Path);
@@ -41,8 +38,7 @@ std::int32_t s32_Log_Open(const char* pc_Path)
     return 0;
 }
 
-std::int32_t s32_Log_Write(const char* pc_Message)
-{
+std::int32_t s32_Log_Write(const char* pc_Message) {
     char acn_Stamp[XLOCD_STAMP_SIZE];
     pc_Log_LocalTimeStamp(acn_Stamp);
     if (pt_LogStream != nullptr) {
@@ -54,19 +50,18 @@ std::int32_t s32_Log_Write(const char* pc_Message)
     return 0;
 }
 
-void v_Log_Printf(const char* pc_Format, ...)
-{
+void v_Log_Printf(const char* pc_Format, ...) {
     char acn_Message[1024];
     va_list t_Args;
     va_start(t_Args, pc_Format);
     // clang-analyzer 14 misses the va_start above for C++ variadics.
-    std::vsnprintf(acn_Message, sizeof acn_Message, pc_Format, t_Args); // NOLINT(clang-analyzer-valist.Uninitialized)
+    std::vsnprintf(acn_Message, sizeof acn_Message, pc_Format,
+                   t_Args); // NOLINT(clang-analyzer-valist.Uninitialized)
     va_end(t_Args);
     s32_Log_Write(acn_Message);
 }
 
-std::int32_t s32_Log_Close()
-{
+std::int32_t s32_Log_Close() {
     if (pt_LogStream == nullptr) {
         return -1;
     }
@@ -75,28 +70,27 @@ std::int32_t s32_Log_Close()
     return s32_Result == 0 ? 0 : -1;
 }
 
-char* pc_Log_LocalTimeStamp(char* pc_Buffer)
-{
+char* pc_Log_LocalTimeStamp(char* pc_Buffer) {
     return mpc_Log_Stamp(pc_Buffer, false);
 }
 
-char* pc_Log_UtcTimeStamp(char* pc_Buffer)
-{
+char* pc_Log_UtcTimeStamp(char* pc_Buffer) {
     return mpc_Log_Stamp(pc_Buffer, true);
 }
 
-std::int32_t s32_Log_ParseTimeStamp(const char* pc_Stamp)
-{
+std::int32_t s32_Log_ParseTimeStamp(const char* pc_Stamp) {
     if (pc_Stamp == nullptr) {
         return 0;
     }
     int as32_Field[6] = {};
     for (int i = 0; i < 6; ++i) {
         const std::size_t u32_Pos = static_cast<std::size_t>(i) * 3;
-        if (std::strlen(pc_Stamp) < u32_Pos + 2 || !mb_Log_TwoDigits(pc_Stamp + u32_Pos, &as32_Field[i])) {
+        if (std::strlen(pc_Stamp) < u32_Pos + 2 ||
+            !mb_Log_TwoDigits(pc_Stamp + u32_Pos, &as32_Field[i])) {
             return -1;
         }
-        if (i < 5 && (pc_Stamp[u32_Pos + 2] == '\0' || std::strchr("._:", pc_Stamp[u32_Pos + 2]) == nullptr)) {
+        if (i < 5 && (pc_Stamp[u32_Pos + 2] == '\0' ||
+                      std::strchr("._:", pc_Stamp[u32_Pos + 2]) == nullptr)) {
             return -1;
         }
     }
@@ -114,8 +108,7 @@ std::int32_t s32_Log_ParseTimeStamp(const char* pc_Stamp)
     return static_cast<std::int32_t>(std::mktime(&t_Tm));
 }
 
-std::int32_t s32_File_WriteString(FILE* pt_Stream, const char* pc_Text)
-{
+std::int32_t s32_File_WriteString(FILE* pt_Stream, const char* pc_Text) {
     if (pt_Stream == nullptr || pc_Text == nullptr) {
         return -1;
     }

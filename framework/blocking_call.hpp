@@ -23,8 +23,7 @@ struct CallTarget {
 // pf_Append(DBusMessageIter*) appends the arguments and returns false on failure.
 template <typename Appender>
 CallResult t_CallBlocking(DBusConnection* pt_Connection, const CallTarget& t_Target,
-                          Appender pf_Append) noexcept
-{
+                          Appender pf_Append) noexcept {
     Message pt_Call(dbus_message_new_method_call(t_Target.pc_Destination, t_Target.pc_Path,
                                                  t_Target.pc_Interface, t_Target.pc_Member));
     if (!pt_Call) {
@@ -60,8 +59,7 @@ enum class SignalStage { NotBuilt, NotAppended, NotSent, Sent };
 template <typename Appender>
 SignalStage e_EmitSignal(DBusConnection* pt_Connection, const char* pc_Path,
                          const char* pc_Interface, const char* pc_Member,
-                         Appender pf_Append) noexcept
-{
+                         Appender pf_Append) noexcept {
     Message pt_Signal(dbus_message_new_signal(pc_Path, pc_Interface, pc_Member));
     if (!pt_Signal) {
         return SignalStage::NotBuilt;
@@ -71,13 +69,15 @@ SignalStage e_EmitSignal(DBusConnection* pt_Connection, const char* pc_Path,
     if (!pf_Append(&t_Iter)) {
         return SignalStage::NotAppended;
     }
-    return b_SendAndFlush(pt_Connection, pt_Signal.get()) ? SignalStage::Sent : SignalStage::NotSent;
+    return b_SendAndFlush(pt_Connection, pt_Signal.get()) ? SignalStage::Sent
+                                                          : SignalStage::NotSent;
 }
 
-inline bool b_NoArguments(DBusMessageIter*) noexcept { return true; }
+inline bool b_NoArguments(DBusMessageIter*) noexcept {
+    return true;
+}
 
-inline bool b_HasPrefix(const char* pc_Text, const char* pc_Prefix) noexcept
-{
+inline bool b_HasPrefix(const char* pc_Text, const char* pc_Prefix) noexcept {
     if (pc_Text == nullptr) {
         return false;
     }

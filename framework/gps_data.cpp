@@ -8,8 +8,7 @@
 namespace {
 
 // The reply fields in reply order.
-char* mpc_Field(T_DBUS_GPS_Data* pt_Data, int s32_Index)
-{
+char* mpc_Field(T_DBUS_GPS_Data* pt_Data, int s32_Index) {
     char* const apc_Fields[12] = {
         pt_Data->acn_status, pt_Data->acn_latitude,   pt_Data->acn_longitude, pt_Data->acn_altitude,
         pt_Data->acn_time,   pt_Data->acn_satellites, pt_Data->acn_quality,   pt_Data->acn_warn,
@@ -21,8 +20,7 @@ char* mpc_Field(T_DBUS_GPS_Data* pt_Data, int s32_Index)
 } // namespace
 
 extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data* pt_Data,
-                                       int32_t s32_TimeoutMs)
-{
+                                       int32_t s32_TimeoutMs) {
     if (pt_Client == nullptr || pt_Data == nullptr) {
         return -5;
     }
@@ -36,8 +34,8 @@ extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data
     }
     orb::Error t_Error;
     orb::Message pt_Reply(dbus_connection_send_with_reply_and_block(
-        pt_Client->pt_Connection, pt_Call.get(), s32_TimeoutMs < 0 ? DBUS_TIMEOUT_USE_DEFAULT : s32_TimeoutMs,
-        t_Error.get()));
+        pt_Client->pt_Connection, pt_Call.get(),
+        s32_TimeoutMs < 0 ? DBUS_TIMEOUT_USE_DEFAULT : s32_TimeoutMs, t_Error.get()));
     if (!pt_Reply) { // an error reply arrives here as the error object
         if (dbus_error_has_name(t_Error.get(), DBUS_ERROR_SERVICE_UNKNOWN) ||
             dbus_error_has_name(t_Error.get(), DBUS_ERROR_NAME_HAS_NO_OWNER)) {

@@ -8,8 +8,7 @@ namespace {
 
 // s32_FailedSend is the announcement's own code for a refused hand-over.
 std::int32_t ms32_DBUS_Announce(T_DBUS_Client* pt_Client, const char* pc_Member,
-                                std::int32_t s32_FailedSend) noexcept
-{
+                                std::int32_t s32_FailedSend) noexcept {
     if (pt_Client == nullptr) {
         return -5;
     }
@@ -45,8 +44,7 @@ std::int32_t ms32_DBUS_Announce(T_DBUS_Client* pt_Client, const char* pc_Member,
 
 extern "C" {
 
-int32_t s32_DBUS_Register(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_Register(T_DBUS_Client* pt_Client) {
     orb::Error t_Error;
     if (pt_Client == nullptr) {
         return -5;
@@ -58,14 +56,13 @@ int32_t s32_DBUS_Register(T_DBUS_Client* pt_Client)
     orb::Names t_Names;
     orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
     orb::Error t_RequestError;
-    const int s32_Reply = dbus_bus_request_name(pt_Client->pt_Connection, t_Names.acn_BusName,
-                                                DBUS_NAME_FLAG_REPLACE_EXISTING,
-                                                t_RequestError.get());
+    const int s32_Reply =
+        dbus_bus_request_name(pt_Client->pt_Connection, t_Names.acn_BusName,
+                              DBUS_NAME_FLAG_REPLACE_EXISTING, t_RequestError.get());
     return s32_Reply == DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER ? 0 : -10;
 }
 
-int32_t s32_DBUS_Unregister(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_Unregister(T_DBUS_Client* pt_Client) {
     if (pt_Client == nullptr) {
         return -5;
     }
@@ -74,25 +71,22 @@ int32_t s32_DBUS_Unregister(T_DBUS_Client* pt_Client)
     }
     orb::Names t_Names;
     orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
-    const int s32_Reply = dbus_bus_release_name(pt_Client->pt_Connection, t_Names.acn_BusName,
-                                                nullptr);
+    const int s32_Reply =
+        dbus_bus_release_name(pt_Client->pt_Connection, t_Names.acn_BusName, nullptr);
     dbus_connection_unref(pt_Client->pt_Connection);
     pt_Client->pt_Connection = nullptr;
     return s32_Reply == -1 ? -10 : 0;
 }
 
-int32_t s32_DBUS_SendHello(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_SendHello(T_DBUS_Client* pt_Client) {
     return ms32_DBUS_Announce(pt_Client, "HELLO", -1);
 }
 
-int32_t s32_DBUS_SendGoodbye(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_SendGoodbye(T_DBUS_Client* pt_Client) {
     return ms32_DBUS_Announce(pt_Client, "GOODBYE", -1);
 }
 
-int32_t s32_DBUS_SendWhoIsThere(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_SendWhoIsThere(T_DBUS_Client* pt_Client) {
     return ms32_DBUS_Announce(pt_Client, "WhoIsThere", -2);
 }
 

@@ -1,7 +1,7 @@
 // Broadcast receiver: drains the incoming queue into the installed callbacks.
 #include "dbus_owners.hpp"
-#include "receiver_dispatch.hpp"
 #include "orb_client.h"
+#include "receiver_dispatch.hpp"
 
 #include <array>
 #include <cstring>
@@ -28,8 +28,7 @@ char acn_NetworkArg2[10];
 char acn_IndicatorArg[200];
 
 // Copies the current argument when it is a string that fits; false otherwise.
-template <std::size_t N> bool mb_TakeText(DBusMessageIter* pt_Iter, char (&acn_Buffer)[N])
-{
+template <std::size_t N> bool mb_TakeText(DBusMessageIter* pt_Iter, char (&acn_Buffer)[N]) {
     if (dbus_message_iter_get_arg_type(pt_Iter) != DBUS_TYPE_STRING) {
         return false;
     }
@@ -43,30 +42,26 @@ template <std::size_t N> bool mb_TakeText(DBusMessageIter* pt_Iter, char (&acn_B
     return true;
 }
 
-template <std::size_t N> bool mb_OneText(DBusMessage* pt_Message, char (&acn_Buffer)[N])
-{
+template <std::size_t N> bool mb_OneText(DBusMessage* pt_Message, char (&acn_Buffer)[N]) {
     DBusMessageIter t_Iter;
     return dbus_message_iter_init(pt_Message, &t_Iter) && mb_TakeText(&t_Iter, acn_Buffer);
 }
 
 template <std::size_t N1, std::size_t N2>
-bool mb_TwoTexts(DBusMessage* pt_Message, char (&acn_First)[N1], char (&acn_Second)[N2])
-{
+bool mb_TwoTexts(DBusMessage* pt_Message, char (&acn_First)[N1], char (&acn_Second)[N2]) {
     DBusMessageIter t_Iter;
     return dbus_message_iter_init(pt_Message, &t_Iter) && mb_TakeText(&t_Iter, acn_First) &&
            dbus_message_iter_next(&t_Iter) && mb_TakeText(&t_Iter, acn_Second);
 }
 
-bool mb_Is(DBusMessage* pt_Message, const char* pc_Interface, const char* pc_Member)
-{
+bool mb_Is(DBusMessage* pt_Message, const char* pc_Interface, const char* pc_Member) {
     return dbus_message_is_signal(pt_Message, pc_Interface, pc_Member) != 0;
 }
 
 } // namespace
 
 // Dispatches one message; false when it was a malformed event.
-bool b_DBUS_DispatchEvent(DBusMessage* pt_Message)
-{
+bool b_DBUS_DispatchEvent(DBusMessage* pt_Message) {
     const T_Callbacks& t_Cb = gt_Callbacks;
     if (t_Cb.pf_OnHello && mb_Is(pt_Message, orb::kBroadcast, "HELLO")) {
         return mb_OneText(pt_Message, acn_PeerName) && (t_Cb.pf_OnHello(acn_PeerName), true);
@@ -78,7 +73,8 @@ bool b_DBUS_DispatchEvent(DBusMessage* pt_Message)
         return mb_TwoTexts(pt_Message, acn_SmsArg1, acn_SmsArg2) &&
                (t_Cb.pf_OnSms(acn_SmsArg1, acn_SmsArg2), true);
     }
-    if (t_Cb.pf_OnNetworkNotification && mb_Is(pt_Message, "zel.orb.xlinkd", "Network_Notification")) {
+    if (t_Cb.pf_OnNetworkNotification &&
+        mb_Is(pt_Message, "zel.orb.xlinkd", "Network_Notification")) {
         return mb_TwoTexts(pt_Message, acn_NetworkArg1, acn_NetworkArg2) &&
                (t_Cb.pf_OnNetworkNotification(acn_NetworkArg1, acn_NetworkArg2), true);
     }
@@ -109,14 +105,17 @@ void v_DBUS_SetEventCallbacks(pf_DBUS_OnTwoTexts pf_OnSms, pf_DBUS_OnText pf_OnH
                               pf_DBUS_OnTwoTexts pf_OnNetworkNotification,
                               pf_DBUS_OnText pf_OnGoodbye,
                               pf_DBUS_OnText pf_OnResponseTimeIndicator,
-                              pf_DBUS_OnText pf_OnWhoIsThere, pf_DBUS_OnMessage pf_OnOtherMessage)
-{
-    gt_Callbacks = {pf_OnSms,     pf_OnHello,      pf_OnNetworkNotification, pf_OnGoodbye,
-                    pf_OnResponseTimeIndicator, pf_OnWhoIsThere, pf_OnOtherMessage};
+                              pf_DBUS_OnText pf_OnWhoIsThere, pf_DBUS_OnMessage pf_OnOtherMessage) {
+    gt_Callbacks = {pf_OnSms,
+                    pf_OnHello,
+                    pf_OnNetworkNotification,
+                    pf_OnGoodbye,
+                    pf_OnResponseTimeIndicator,
+                    pf_OnWhoIsThere,
+                    pf_OnOtherMessage};
 }
 
-int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client) {
     if (pt_Client == nullptr || pt_Client->pt_Connection == nullptr) {
         return -10;
     }

@@ -7,8 +7,7 @@
 extern "C" {
 
 int32_t s32_DBUS_Request(T_DBUS_Client* pt_Client, const char* pc_Peer, const char* pc_Member,
-                         const char* pc_Argument, char* pc_Answer, int32_t s32_AnswerSize)
-{
+                         const char* pc_Argument, char* pc_Answer, int32_t s32_AnswerSize) {
     if (pt_Client == nullptr || pc_Peer == nullptr || pc_Member == nullptr ||
         pc_Argument == nullptr || pc_Answer == nullptr || s32_AnswerSize <= 0) {
         return -5;
@@ -23,8 +22,7 @@ int32_t s32_DBUS_Request(T_DBUS_Client* pt_Client, const char* pc_Peer, const ch
     };
     const orb::CallResult t_Result = orb::t_CallBlocking(
         pt_Client->pt_Connection,
-        {t_Names.acn_BusName, t_Names.acn_Path, t_Names.acn_BusName, pc_Member},
-        b_AppendArgument);
+        {t_Names.acn_BusName, t_Names.acn_Path, t_Names.acn_BusName, pc_Member}, b_AppendArgument);
     if (t_Result.e_Stage == orb::CallStage::NoReply) {
         return -9;
     }
@@ -45,8 +43,7 @@ int32_t s32_DBUS_Request(T_DBUS_Client* pt_Client, const char* pc_Peer, const ch
 }
 
 int32_t s32_DBUS_Notify(T_DBUS_Client* pt_Client, const char* pc_Peer, const char* pc_Member,
-                        const char* pc_Argument)
-{
+                        const char* pc_Argument) {
     if (pt_Client == nullptr || pc_Peer == nullptr || pc_Member == nullptr ||
         pc_Argument == nullptr) {
         return -5;

@@ -6,22 +6,21 @@
 
 namespace {
 
-constexpr orb::CallTarget t_XcordCall(const char* pc_Member)
-{
+constexpr orb::CallTarget t_XcordCall(const char* pc_Member) {
     return {orb::kXcordName, orb::kXcordPath, orb::kXcordName, pc_Member};
 }
 
-std::uint32_t mu32_Pid() noexcept { return static_cast<std::uint32_t>(getpid()); }
+std::uint32_t mu32_Pid() noexcept {
+    return static_cast<std::uint32_t>(getpid());
+}
 
-bool mb_AppendPid(DBusMessageIter* pt_Iter) noexcept
-{
+bool mb_AppendPid(DBusMessageIter* pt_Iter) noexcept {
     return orb::b_Append(pt_Iter, DBUS_TYPE_UINT32, mu32_Pid());
 }
 
 // A one-UINT32 signal from the caller's own path on xcord's interface.
 std::int32_t ms32_DBUS_XcordSignal(T_DBUS_Client* pt_Client, const char* pc_Member,
-                                   std::uint32_t u32_Value) noexcept
-{
+                                   std::uint32_t u32_Value) noexcept {
     if (pt_Client->pt_Connection == nullptr) {
         return -1;
     }
@@ -30,8 +29,8 @@ std::int32_t ms32_DBUS_XcordSignal(T_DBUS_Client* pt_Client, const char* pc_Memb
     const auto b_AppendValue = [u32_Value](DBusMessageIter* pt_Iter) {
         return orb::b_Append(pt_Iter, DBUS_TYPE_UINT32, u32_Value);
     };
-    return orb::e_EmitSignal(pt_Client->pt_Connection, t_Names.acn_Path, orb::kXcordName,
-                             pc_Member, b_AppendValue) == orb::SignalStage::Sent
+    return orb::e_EmitSignal(pt_Client->pt_Connection, t_Names.acn_Path, orb::kXcordName, pc_Member,
+                             b_AppendValue) == orb::SignalStage::Sent
                ? 0
                : -1;
 }
@@ -39,10 +38,9 @@ std::int32_t ms32_DBUS_XcordSignal(T_DBUS_Client* pt_Client, const char* pc_Memb
 // CancelWatchdog and GetIgnition: -1 unless a reply came, then s32_Match when its
 // first string begins with pc_Prefix, else s32_Otherwise.
 template <typename Appender>
-std::int32_t ms32_DBUS_AskXcord(T_DBUS_Client* pt_Client, const char* pc_Member,
-                                Appender pf_Append, const char* pc_Prefix,
-                                std::int32_t s32_Match, std::int32_t s32_Otherwise) noexcept
-{
+std::int32_t ms32_DBUS_AskXcord(T_DBUS_Client* pt_Client, const char* pc_Member, Appender pf_Append,
+                                const char* pc_Prefix, std::int32_t s32_Match,
+                                std::int32_t s32_Otherwise) noexcept {
     if (pt_Client == nullptr) {
         return -5;
     }
@@ -54,16 +52,16 @@ std::int32_t ms32_DBUS_AskXcord(T_DBUS_Client* pt_Client, const char* pc_Member,
     if (t_Result.e_Stage != orb::CallStage::Replied) {
         return -1;
     }
-    return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), pc_Prefix) ? s32_Match
-                                                                                   : s32_Otherwise;
+    return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), pc_Prefix)
+               ? s32_Match
+               : s32_Otherwise;
 }
 
 } // namespace
 
 extern "C" {
 
-int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client) {
     if (pt_Client == nullptr) {
         return -5;
     }
@@ -98,26 +96,22 @@ int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client)
     return orb::b_HasPrefix(orb::pc_FirstString(t_Result.pt_Reply.get()), "OK") ? 0 : -9;
 }
 
-int32_t s32_DBUS_CancelWatchdog(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_CancelWatchdog(T_DBUS_Client* pt_Client) {
     return ms32_DBUS_AskXcord(pt_Client, "CancelWatchdog", mb_AppendPid, "OK", 0, -9);
 }
 
-int32_t s32_DBUS_GetIgnition(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_GetIgnition(T_DBUS_Client* pt_Client) {
     return ms32_DBUS_AskXcord(pt_Client, "GetIgnition", orb::b_NoArguments, "OF", 0, 1);
 }
 
-int32_t s32_DBUS_TriggerWatchdog(T_DBUS_Client* pt_Client)
-{
+int32_t s32_DBUS_TriggerWatchdog(T_DBUS_Client* pt_Client) {
     if (pt_Client == nullptr) {
         return -5;
     }
     return ms32_DBUS_XcordSignal(pt_Client, "TriggerWatchdog", mu32_Pid());
 }
 
-int32_t s32_DBUS_SendStayAlive(T_DBUS_Client* pt_Client, uint32_t u32_Value)
-{
+int32_t s32_DBUS_SendStayAlive(T_DBUS_Client* pt_Client, uint32_t u32_Value) {
     if (pt_Client == nullptr || u32_Value == 0) {
         return -5;
     }

@@ -21,8 +21,7 @@ using Clock = std::chrono::steady_clock;
 std::string gt_Peer = "xlocd";
 std::string gt_Member = "GetGPSData";
 
-DBusMessage* pt_NewCall()
-{
+DBusMessage* pt_NewCall() {
     const std::string t_Name = "zel.orb." + gt_Peer;
     const std::string t_Path = "/zel/orb/" + gt_Peer + "/Object";
     return dbus_message_new_method_call(t_Name.c_str(), t_Path.c_str(), t_Name.c_str(),
@@ -30,26 +29,30 @@ DBusMessage* pt_NewCall()
 }
 
 // GetGPSData answers twelve strings; any other member counts a method return.
-bool b_Twelve(DBusMessage* pt_Reply)
-{
-    if (dbus_message_get_type(pt_Reply) != DBUS_MESSAGE_TYPE_METHOD_RETURN) return false;
+bool b_Twelve(DBusMessage* pt_Reply) {
+    if (dbus_message_get_type(pt_Reply) != DBUS_MESSAGE_TYPE_METHOD_RETURN)
+        return false;
     return gt_Member != "GetGPSData" ||
            std::strcmp(dbus_message_get_signature(pt_Reply), "ssssssssssss") == 0;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int s32_Calls = 1;
     int s32_TimeoutMs = 5000;
     bool b_Burst = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--calls") && i + 1 < argc) s32_Calls = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--timeout-ms") && i + 1 < argc) s32_TimeoutMs = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--burst")) b_Burst = true;
-        else if (!std::strcmp(argv[i], "--peer") && i + 1 < argc) gt_Peer = argv[++i];
-        else if (!std::strcmp(argv[i], "--member") && i + 1 < argc) gt_Member = argv[++i];
+        if (!std::strcmp(argv[i], "--calls") && i + 1 < argc)
+            s32_Calls = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--timeout-ms") && i + 1 < argc)
+            s32_TimeoutMs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--burst"))
+            b_Burst = true;
+        else if (!std::strcmp(argv[i], "--peer") && i + 1 < argc)
+            gt_Peer = argv[++i];
+        else if (!std::strcmp(argv[i], "--member") && i + 1 < argc)
+            gt_Member = argv[++i];
     }
     DBusError t_Err;
     dbus_error_init(&t_Err);
@@ -66,8 +69,10 @@ int main(int argc, char** argv)
         t_Us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t_Start).count());
         if (pt_Reply != nullptr) {
             ++s32_Answered;
-            if (b_Twelve(pt_Reply)) ++s32_Twelve;
-            else ++s32_Errors;
+            if (b_Twelve(pt_Reply))
+                ++s32_Twelve;
+            else
+                ++s32_Errors;
             dbus_message_unref(pt_Reply);
         }
         dbus_pending_call_unref(pt_Pending);
@@ -80,16 +85,24 @@ int main(int argc, char** argv)
         const Clock::time_point t_Start = Clock::now();
         dbus_connection_send_with_reply(pt_Conn, pt_Call, &pt_P, s32_TimeoutMs);
         dbus_message_unref(pt_Call);
-        if (pt_P == nullptr) { ++s32_Errors; continue; }
-        if (b_Burst) t_Pending.push_back(pt_P);
-        else f_Collect(pt_P, t_Start);
+        if (pt_P == nullptr) {
+            ++s32_Errors;
+            continue;
+        }
+        if (b_Burst)
+            t_Pending.push_back(pt_P);
+        else
+            f_Collect(pt_P, t_Start);
     }
     dbus_connection_flush(pt_Conn);
-    for (DBusPendingCall* pt_P : t_Pending) f_Collect(pt_P, t_BurstStart);
-    const double f64_Total = std::chrono::duration<double, std::micro>(Clock::now() - t_BurstStart).count();
+    for (DBusPendingCall* pt_P : t_Pending)
+        f_Collect(pt_P, t_BurstStart);
+    const double f64_Total =
+        std::chrono::duration<double, std::micro>(Clock::now() - t_BurstStart).count();
     std::sort(t_Us.begin(), t_Us.end());
     const auto f_Pct = [&](double p) {
-        return t_Us.empty() ? 0.0 : t_Us[std::min(t_Us.size() - 1, static_cast<size_t>(p * t_Us.size()))];
+        return t_Us.empty() ? 0.0
+                            : t_Us[std::min(t_Us.size() - 1, static_cast<size_t>(p * t_Us.size()))];
     };
     std::printf("{\"calls\":%d,\"answered\":%d,\"twelve\":%d,\"errors\":%d,\"p50_us\":%.1f,"
                 "\"p99_us\":%.1f,\"max_us\":%.1f,\"total_us\":%.1f}\n",

@@ -10,10 +10,10 @@
 #include <dbus/dbus.h>
 
 #include <csignal>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,10 +21,11 @@
 namespace {
 
 volatile std::sig_atomic_t gb_Stop = 0;
-void v_Stop(int) { gb_Stop = 1; }
+void v_Stop(int) {
+    gb_Stop = 1;
+}
 
-std::string t_Json(const char* pc_Text)
-{
+std::string t_Json(const char* pc_Text) {
     std::string t_Out = "\"";
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pc_Text); *p; ++p) {
         if (*p == '"' || *p == '\\') {
@@ -41,10 +42,11 @@ std::string t_Json(const char* pc_Text)
     return t_Out + "\"";
 }
 
-const char* pc_Or(const char* pc_Text) { return pc_Text ? pc_Text : ""; }
+const char* pc_Or(const char* pc_Text) {
+    return pc_Text ? pc_Text : "";
+}
 
-std::string t_Args(DBusMessage* pt_Message)
-{
+std::string t_Args(DBusMessage* pt_Message) {
     std::string t_Out = "[";
     DBusMessageIter t_Iter;
     if (dbus_message_iter_init(pt_Message, &t_Iter)) {
@@ -69,14 +71,14 @@ std::string t_Args(DBusMessage* pt_Message)
     return t_Out + "]";
 }
 
-void v_Record(FILE* pt_Out, DBusMessage* pt_Message)
-{
+void v_Record(FILE* pt_Out, DBusMessage* pt_Message) {
     timespec t_Now{};
     clock_gettime(CLOCK_MONOTONIC, &t_Now);
     std::fprintf(pt_Out,
                  "{\"t\":%.3f,\"type\":%s,\"sender\":%s,\"path\":%s,\"interface\":%s,\"member\":%s,"
                  "\"signature\":%s,\"args\":%s}\n",
-                 static_cast<double>(t_Now.tv_sec) + t_Now.tv_nsec / 1e9, t_Json(dbus_message_type_to_string(dbus_message_get_type(pt_Message))).c_str(),
+                 static_cast<double>(t_Now.tv_sec) + t_Now.tv_nsec / 1e9,
+                 t_Json(dbus_message_type_to_string(dbus_message_get_type(pt_Message))).c_str(),
                  t_Json(pc_Or(dbus_message_get_sender(pt_Message))).c_str(),
                  t_Json(pc_Or(dbus_message_get_path(pt_Message))).c_str(),
                  t_Json(pc_Or(dbus_message_get_interface(pt_Message))).c_str(),
@@ -86,8 +88,7 @@ void v_Record(FILE* pt_Out, DBusMessage* pt_Message)
     std::fflush(pt_Out);
 }
 
-void v_Answer(DBusConnection* pt_Conn, DBusMessage* pt_Call, const std::string& t_Answer)
-{
+void v_Answer(DBusConnection* pt_Conn, DBusMessage* pt_Call, const std::string& t_Answer) {
     DBusMessage* pt_Reply = nullptr;
     if (t_Answer.rfind("text:", 0) == 0) {
         pt_Reply = dbus_message_new_method_return(pt_Call);
@@ -95,9 +96,9 @@ void v_Answer(DBusConnection* pt_Conn, DBusMessage* pt_Call, const std::string& 
         dbus_message_append_args(pt_Reply, DBUS_TYPE_STRING, &pc_Text, DBUS_TYPE_INVALID);
     } else if (t_Answer == "twelve") {
         pt_Reply = dbus_message_new_method_return(pt_Call);
-        static const char* const apc_Texts[12] = {"NMEA", "48.123457", "11.500000", "522",
-                                                  "123456", "7", "1", "A", "36.00000",
-                                                  "90.50000", "050326", "030512342026"};
+        static const char* const apc_Texts[12] = {
+            "NMEA", "48.123457", "11.500000", "522",      "123456", "7",
+            "1",    "A",         "36.00000",  "90.50000", "050326", "030512342026"};
         for (const char* pc_Text : apc_Texts) {
             dbus_message_append_args(pt_Reply, DBUS_TYPE_STRING, &pc_Text, DBUS_TYPE_INVALID);
         }
@@ -105,7 +106,8 @@ void v_Answer(DBusConnection* pt_Conn, DBusMessage* pt_Call, const std::string& 
         pt_Reply = dbus_message_new_method_return(pt_Call);
     } else if (t_Answer.rfind("uint:", 0) == 0) {
         pt_Reply = dbus_message_new_method_return(pt_Call);
-        dbus_uint32_t u32_Value = static_cast<dbus_uint32_t>(std::strtoul(t_Answer.c_str() + 5, nullptr, 10));
+        dbus_uint32_t u32_Value =
+            static_cast<dbus_uint32_t>(std::strtoul(t_Answer.c_str() + 5, nullptr, 10));
         dbus_message_append_args(pt_Reply, DBUS_TYPE_UINT32, &u32_Value, DBUS_TYPE_INVALID);
     } else if (t_Answer.rfind("error:", 0) == 0) {
         pt_Reply = dbus_message_new_error(pt_Call, "zel.orb.Error.Refused", t_Answer.c_str() + 6);
@@ -119,8 +121,7 @@ void v_Answer(DBusConnection* pt_Conn, DBusMessage* pt_Call, const std::string& 
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const char* pc_Record = nullptr;
     const char* pc_Name = nullptr;
     std::vector<const char*> t_Rules;
@@ -129,17 +130,23 @@ int main(int argc, char** argv)
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string t_Opt = argv[i];
         const char* pc_Val = argv[i + 1];
-        if (t_Opt == "--record") pc_Record = pc_Val;
-        else if (t_Opt == "--name") pc_Name = pc_Val;
-        else if (t_Opt == "--match") t_Rules.push_back(pc_Val);
-        else if (t_Opt == "--hello") pc_HelloPath = pc_Val;
+        if (t_Opt == "--record")
+            pc_Record = pc_Val;
+        else if (t_Opt == "--name")
+            pc_Name = pc_Val;
+        else if (t_Opt == "--match")
+            t_Rules.push_back(pc_Val);
+        else if (t_Opt == "--hello")
+            pc_HelloPath = pc_Val;
         else if (t_Opt == "--reply") {
             const char* pc_Eq = std::strchr(pc_Val, '=');
-            if (pc_Eq) t_Replies[std::string(pc_Val, pc_Eq)] = pc_Eq + 1;
+            if (pc_Eq)
+                t_Replies[std::string(pc_Val, pc_Eq)] = pc_Eq + 1;
         }
     }
     FILE* pt_Out = pc_Record ? std::fopen(pc_Record, "a") : stdout;
-    if (pt_Out == nullptr) return 2;
+    if (pt_Out == nullptr)
+        return 2;
     std::signal(SIGTERM, v_Stop);
     std::signal(SIGINT, v_Stop);
     DBusError t_Err;
@@ -175,8 +182,10 @@ int main(int argc, char** argv)
                 dbus_message_unref(pt_Message); // NameAcquired and the like
                 continue;
             }
-            if (pc_HelloPath && dbus_message_is_signal(pt_Message, "zel.orb.broadcast", "WhoIsThere")) {
-                DBusMessage* pt_Hello = dbus_message_new_signal(pc_HelloPath, "zel.orb.broadcast", "HELLO");
+            if (pc_HelloPath &&
+                dbus_message_is_signal(pt_Message, "zel.orb.broadcast", "WhoIsThere")) {
+                DBusMessage* pt_Hello =
+                    dbus_message_new_signal(pc_HelloPath, "zel.orb.broadcast", "HELLO");
                 const char* pc_Name = "floor";
                 dbus_message_append_args(pt_Hello, DBUS_TYPE_STRING, &pc_Name, DBUS_TYPE_INVALID);
                 dbus_connection_send(pt_Conn, pt_Hello, nullptr);
@@ -186,7 +195,8 @@ int main(int argc, char** argv)
             v_Record(pt_Out, pt_Message);
             if (dbus_message_get_type(pt_Message) == DBUS_MESSAGE_TYPE_METHOD_CALL) {
                 const auto t_It = t_Replies.find(pc_Or(dbus_message_get_member(pt_Message)));
-                if (t_It != t_Replies.end()) v_Answer(pt_Conn, pt_Message, t_It->second);
+                if (t_It != t_Replies.end())
+                    v_Answer(pt_Conn, pt_Message, t_It->second);
             }
             dbus_message_unref(pt_Message);
         }

@@ -73,8 +73,7 @@ constexpr std::string_view kManualLines[] = {
 };
 
 template <std::size_t N>
-void mv_Cli_PrintLines(FILE* pt_Out, const std::string_view (&t_Lines)[N])
-{
+void mv_Cli_PrintLines(FILE* pt_Out, const std::string_view (&t_Lines)[N]) {
     for (const std::string_view t_Line : t_Lines) {
         if (t_Line.empty()) {
             std::fputc('\n', pt_Out);
@@ -84,12 +83,14 @@ void mv_Cli_PrintLines(FILE* pt_Out, const std::string_view (&t_Lines)[N])
     }
 }
 
-bool mb_IsBlank(char c_Char) { return std::isspace(static_cast<unsigned char>(c_Char)) != 0; }
+bool mb_IsBlank(char c_Char) {
+    return std::isspace(static_cast<unsigned char>(c_Char)) != 0;
+}
 
 } // namespace
 
-CliAction e_Cli_Parse(int s32_Argc, const char* const* ppc_Argv, char (&acn_Path)[XLOCD_PATH_SIZE])
-{
+CliAction e_Cli_Parse(int s32_Argc, const char* const* ppc_Argv,
+                      char (&acn_Path)[XLOCD_PATH_SIZE]) {
     acn_Path[0] = '\0';
     if (s32_Argc < 2) {
         return CliAction::MissingArgument;
@@ -121,24 +122,23 @@ CliAction e_Cli_Parse(int s32_Argc, const char* const* ppc_Argv, char (&acn_Path
     return u32_Len < XLOCD_PATH_SIZE ? CliAction::ReadConfig : CliAction::PathTooLong;
 }
 
-void v_Cli_PrintUsageError(FILE* pt_Out)
-{
+void v_Cli_PrintUsageError(FILE* pt_Out) {
     std::fputs("invalid argument, type xlocd -h for help \n"
                "Usage: xlocd <config-file> [-h] [-v] [-m] \n",
                pt_Out);
 }
 
-void v_Cli_PrintVersion(FILE* pt_Out) { std::fprintf(pt_Out, "%s\n", XLOCD_VERSION); }
+void v_Cli_PrintVersion(FILE* pt_Out) {
+    std::fprintf(pt_Out, "%s\n", XLOCD_VERSION);
+}
 
-void v_Cli_PrintHelp(FILE* pt_Out)
-{
+void v_Cli_PrintHelp(FILE* pt_Out) {
     std::fputc('\n', pt_Out);
     mv_Cli_PrintLines(pt_Out, kHelpLines);
     std::fputc('\n', pt_Out);
 }
 
-void v_Cli_PrintManual(FILE* pt_Out)
-{
+void v_Cli_PrintManual(FILE* pt_Out) {
     std::fputc('\n', pt_Out);
     mv_Cli_PrintLines(pt_Out, kManualLines);
 }

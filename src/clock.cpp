@@ -17,16 +17,14 @@ namespace {
 constexpr std::time_t kLastSecondOf2009 = 1262303999;
 constexpr const char* kRtcMarkerFile = "/tmp/RTC_updated";
 
-void mv_Clock_Shell(const char* pc_Command)
-{
+void mv_Clock_Shell(const char* pc_Command) {
     // Fired and forgotten: the outcome is not examined.
     if (std::system(pc_Command) != 0) {
         return;
     }
 }
 
-void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE])
-{
+void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
     char acn_Command[64];
     v_Log_Printf("Setting the system time from GPS to: %s", acn_Date);
     // Passed unchanged: dash reads "&>" as "&" then ">", so `date` runs in the
@@ -35,8 +33,7 @@ void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE])
     mv_Clock_Shell(acn_Command);
 }
 
-void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE])
-{
+void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
     const int s32_Fd = open(gt_Config.acn_RtcPath, O_WRONLY);
     if (s32_Fd <= 0) {
         v_Log_Printf("mv_SetSystemTime: Setting RTC from GPS FAILED! (could not open %s)",
@@ -62,8 +59,7 @@ void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE])
     close(s32_Fd);
 }
 
-void mv_Clock_TrySync()
-{
+void mv_Clock_TrySync() {
     const bool b_SetRtc = gt_Config.s32_AutoSetRtcTime == 1 && gt_Config.acn_RtcPath[0] != '\0';
     char acn_Date[XLOCD_DATE_TEXT_SIZE];
     if (e_Clock_DateText(gt_GpsState.f64_Time, acn_Date) != ClockGate::Go) {
@@ -83,14 +79,12 @@ void mv_Clock_TrySync()
 
 } // namespace
 
-void mv_SetSystemTime()
-{
+void mv_SetSystemTime() {
     if ((gt_Config.s32_AutoSetSystemTime == 1 || gt_Config.s32_AutoSetRtcTime == 1) &&
         s32_SyncPending == 1) {
         mv_Clock_TrySync();
     }
-    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 &&
-        s32_Now() > s32_NextSyncTime) {
+    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 && s32_Now() > s32_NextSyncTime) {
         s32_SyncPending = 1;
     }
 }

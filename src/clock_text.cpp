@@ -7,12 +7,13 @@
 
 namespace {
 
-int ms32_TwoDigits(const char* pc_Text) { return (pc_Text[0] - '0') * 10 + (pc_Text[1] - '0'); }
+int ms32_TwoDigits(const char* pc_Text) {
+    return (pc_Text[0] - '0') * 10 + (pc_Text[1] - '0');
+}
 
 } // namespace
 
-ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_SIZE])
-{
+ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_SIZE]) {
     acn_Text[0] = '\0';
     constexpr double kLimit = 9.2e18;
     if (!std::isfinite(f64_FixTime) || std::fabs(f64_FixTime) >= kLimit) {
@@ -25,8 +26,8 @@ ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_
     }
     const unsigned u32_Year2 = u32_TwoDigitYear(t_Tm);
     std::snprintf(acn_Text, XLOCD_DATE_TEXT_SIZE, "20%02u%02u%02u%02u%02u.%02u", u32_Year2,
-                  u32_Field(t_Tm.tm_mon + 1), u32_Field(t_Tm.tm_mday),
-                  u32_Field(t_Tm.tm_hour % 24), u32_Field(t_Tm.tm_min), u32_Field(t_Tm.tm_sec));
+                  u32_Field(t_Tm.tm_mon + 1), u32_Field(t_Tm.tm_mday), u32_Field(t_Tm.tm_hour % 24),
+                  u32_Field(t_Tm.tm_min), u32_Field(t_Tm.tm_sec));
     if (u32_Year2 <= 9) {
         return ClockGate::YearBefore2010;
     }
@@ -36,8 +37,7 @@ ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_
     return ClockGate::Go;
 }
 
-rtc_time t_Clock_RtcRecord(const char (&acn_Text)[XLOCD_DATE_TEXT_SIZE])
-{
+rtc_time t_Clock_RtcRecord(const char (&acn_Text)[XLOCD_DATE_TEXT_SIZE]) {
     rtc_time t_Rtc{};
     t_Rtc.tm_year = ms32_TwoDigits(acn_Text + 2) + 100;
     t_Rtc.tm_mon = ms32_TwoDigits(acn_Text + 4) - 1;

@@ -7,10 +7,11 @@
 #include <ctime>
 
 // A broken-down field printed with two digits; valid tm fields are 0..99 already.
-constexpr unsigned u32_Field(int s32_Value) { return static_cast<unsigned>(s32_Value) % 100u; }
+constexpr unsigned u32_Field(int s32_Value) {
+    return static_cast<unsigned>(s32_Value) % 100u;
+}
 // Year modulo 100, also for years before 1900.
-constexpr unsigned u32_TwoDigitYear(const std::tm& t_Tm)
-{
+constexpr unsigned u32_TwoDigitYear(const std::tm& t_Tm) {
     return static_cast<unsigned>(((static_cast<long>(t_Tm.tm_year) + 1900) % 100 + 100) % 100);
 }
 

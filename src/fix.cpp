@@ -5,20 +5,17 @@
 
 namespace {
 
-template <std::size_t N> void mv_SetText(char (&acn_Field)[N], const char (&acn_Text)[N])
-{
+template <std::size_t N> void mv_SetText(char (&acn_Field)[N], const char (&acn_Text)[N]) {
     std::memcpy(acn_Field, acn_Text, N);
 }
 
-void mv_CopyIfNumber(double* pf64_Field, double f64_Value)
-{
+void mv_CopyIfNumber(double* pf64_Field, double f64_Value) {
     if (!std::isnan(f64_Value)) {
         *pf64_Field = f64_Value;
     }
 }
 
-void mv_Fix_Take(T_GpsState* pt_State, const T_GpsReport& t_Report)
-{
+void mv_Fix_Take(T_GpsState* pt_State, const T_GpsReport& t_Report) {
     mv_SetText(pt_State->acn_Status, "NMEA");
     pt_State->u8_Satellites = static_cast<std::uint8_t>(t_Report.s32_SatellitesUsed);
     pt_State->u8_FixType = 1;
@@ -39,8 +36,7 @@ void mv_Fix_Take(T_GpsState* pt_State, const T_GpsReport& t_Report)
     mv_SetText(pt_State->acn_Warn, "A");
 }
 
-void mv_Fix_Miss(T_GpsState* pt_State, std::uint8_t* pu8_MissCount)
-{
+void mv_Fix_Miss(T_GpsState* pt_State, std::uint8_t* pu8_MissCount) {
     if (++*pu8_MissCount < XLOCD_MISS_LIMIT) {
         return;
     }
@@ -54,8 +50,7 @@ void mv_Fix_Miss(T_GpsState* pt_State, std::uint8_t* pu8_MissCount)
 
 } // namespace
 
-bool b_Fix_Fold(T_GpsState* pt_State, std::uint8_t* pu8_MissCount, const T_GpsReport& t_Report)
-{
+bool b_Fix_Fold(T_GpsState* pt_State, std::uint8_t* pu8_MissCount, const T_GpsReport& t_Report) {
     if (t_Report.s32_Status >= 1 && t_Report.s32_Mode >= 2) {
         mv_Fix_Take(pt_State, t_Report);
         *pu8_MissCount = 0;

@@ -11,8 +11,7 @@ constexpr const char* kGpsdServer = "localhost";
 gps_data_t gt_GpsData; // the library's record, reused by every attempt
 bool gb_GpsdReadable;  // false once a read failed: gpsd went away
 
-void mv_ProcessReport(gps_data_t* pt_Data)
-{
+void mv_ProcessReport(gps_data_t* pt_Data) {
     if (b_Fix_Fold(&gt_GpsState, &gu8_MissCount, t_Gpsd_Report(*pt_Data))) {
         gps_clear_fix(&pt_Data->fix); // the next report has to bring its own position
     }
@@ -20,8 +19,7 @@ void mv_ProcessReport(gps_data_t* pt_Data)
 
 } // namespace
 
-std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt)
-{
+std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt) {
     char acn_Port[XLOCD_PORT_SIZE];
     v_Gpsd_Port(gt_Config, acn_Port);
     const bool b_Connected = gps_open(kGpsdServer, acn_Port, &gt_GpsData) == 0;
@@ -29,8 +27,8 @@ std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt)
         const int s32_Code = gt_GpsData.gps_fd; // libgps leaves the negative code here
         std::fprintf(stderr, "%s: connection failure on %s:%s, error %d = %s", gpc_ProgramName,
                      kGpsdServer, acn_Port, s32_Code, gps_errstr(s32_Code));
-        v_Log_Printf("%s: connection failure on %s:%s, error %d = %s", gpc_ProgramName,
-                     kGpsdServer, acn_Port, s32_Code, gps_errstr(s32_Code));
+        v_Log_Printf("%s: connection failure on %s:%s, error %d = %s", gpc_ProgramName, kGpsdServer,
+                     acn_Port, s32_Code, gps_errstr(s32_Code));
     } else {
         s32_Log_Write("Established connection to gpsd");
         gb_GpsdReadable = true;
@@ -46,8 +44,7 @@ std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt)
     return b_Connected ? 1 : 0;
 }
 
-bool b_Gpsd_ReadReport()
-{
+bool b_Gpsd_ReadReport() {
     if (!gps_waiting(&gt_GpsData, 0)) {
         return false;
     }
@@ -59,12 +56,15 @@ bool b_Gpsd_ReadReport()
     return true;
 }
 
-bool b_Gpsd_Waiting() { return gb_GpsdReadable && gps_waiting(&gt_GpsData, 0); }
+bool b_Gpsd_Waiting() {
+    return gb_GpsdReadable && gps_waiting(&gt_GpsData, 0);
+}
 
-int s32_Gpsd_Fd() { return gb_GpsdReadable ? gt_GpsData.gps_fd : -1; }
+int s32_Gpsd_Fd() {
+    return gb_GpsdReadable ? gt_GpsData.gps_fd : -1;
+}
 
-void v_Gpsd_Close()
-{
+void v_Gpsd_Close() {
     gps_stream(&gt_GpsData, WATCH_DISABLE, nullptr);
     gps_close(&gt_GpsData);
 }

@@ -10,8 +10,7 @@ namespace {
 // absent status cannot be told from a sent 0. A 2D/3D mode with status 0 is
 // therefore taken as an ordinary fix (STATUS_FIX); DGPS, RTK and the like keep
 // their own status, and a status with mode 0/1 stays as sent.
-int ms32_Gpsd_Status(const gps_data_t& t_Data)
-{
+int ms32_Gpsd_Status(const gps_data_t& t_Data) {
     if (t_Data.fix.status >= STATUS_FIX) {
         return t_Data.fix.status;
     }
@@ -19,8 +18,7 @@ int ms32_Gpsd_Status(const gps_data_t& t_Data)
 }
 
 // An unset time (both parts 0) is "not supplied", like a NaN field.
-double mf64_Gpsd_Time(const timespec& t_Time)
-{
+double mf64_Gpsd_Time(const timespec& t_Time) {
     if (t_Time.tv_sec == 0 && t_Time.tv_nsec == 0) {
         return NAN;
     }
@@ -29,8 +27,7 @@ double mf64_Gpsd_Time(const timespec& t_Time)
 
 } // namespace
 
-void v_Gpsd_Port(const T_Config& t_Config, char (&acn_Port)[XLOCD_PORT_SIZE])
-{
+void v_Gpsd_Port(const T_Config& t_Config, char (&acn_Port)[XLOCD_PORT_SIZE]) {
     if (t_Config.u16_GpsTcpPort == 0) {
         std::snprintf(acn_Port, XLOCD_PORT_SIZE, "2947");
         return;
@@ -42,8 +39,7 @@ void v_Gpsd_Port(const T_Config& t_Config, char (&acn_Port)[XLOCD_PORT_SIZE])
     std::snprintf(acn_Port, XLOCD_PORT_SIZE, "%.*s", static_cast<int>(u32_Len), pc_Port);
 }
 
-T_GpsReport t_Gpsd_Report(const gps_data_t& t_Data)
-{
+T_GpsReport t_Gpsd_Report(const gps_data_t& t_Data) {
     const gps_fix_t& t_Fix = t_Data.fix;
     return T_GpsReport{
         .s32_Status = ms32_Gpsd_Status(t_Data),

@@ -12,8 +12,7 @@ namespace {
 
 constexpr int kBusWaitMs = 50;
 
-void mv_Loop_Watchdog()
-{
+void mv_Loop_Watchdog() {
     if (gt_Config.s32_WatchdogInterval <= 0) {
         return;
     }
@@ -24,8 +23,7 @@ void mv_Loop_Watchdog()
     }
 }
 
-void mv_Loop_Gpsd()
-{
+void mv_Loop_Gpsd() {
     if (s32_GpsdConnected == 0) {
         s32_GpsdConnected = ms32_ConnectGpsd(false);
         return; // no reading and no clock step in this pass
@@ -39,8 +37,7 @@ void mv_Loop_Gpsd()
 // Waits at most 50 ms for the bus or gpsd. A stop signal ends the wait early (the
 // handler is installed without SA_RESTART). After the bus connection is lost its
 // fd is gone, so the wait still paces the loop.
-void mv_Loop_Wait(DBusConnection* pt_Connection)
-{
+void mv_Loop_Wait(DBusConnection* pt_Connection) {
     pollfd at_Fds[2];
     nfds_t u32_Count = 0;
     int s32_BusFd = -1;
@@ -53,8 +50,7 @@ void mv_Loop_Wait(DBusConnection* pt_Connection)
     poll(at_Fds, u32_Count, kBusWaitMs);
 }
 
-void mv_Loop_Bus()
-{
+void mv_Loop_Bus() {
     DBusConnection* pt_Connection = gt_Client.pt_Connection;
     // While libdbus already holds messages there is nothing to wait for and, since
     // every send is flushed, nothing to write: a burst is served back to back, one
@@ -65,8 +61,7 @@ void mv_Loop_Bus()
         }
         dbus_connection_read_write(pt_Connection, 0);
     }
-    orb::Message pt_Message(
-        dbus_connection_pop_message(pt_Connection));
+    orb::Message pt_Message(dbus_connection_pop_message(pt_Connection));
     if (!pt_Message) {
         return;
     }
@@ -80,10 +75,11 @@ void mv_Loop_Bus()
 
 } // namespace
 
-std::int32_t s32_Now() { return static_cast<std::int32_t>(std::time(nullptr)); }
+std::int32_t s32_Now() {
+    return static_cast<std::int32_t>(std::time(nullptr));
+}
 
-void v_MainLoop()
-{
+void v_MainLoop() {
     for (;;) {
         mv_Loop_Watchdog();
         mv_Loop_Gpsd();
@@ -94,8 +90,7 @@ void v_MainLoop()
     }
 }
 
-void mv_Shutdown()
-{
+void mv_Shutdown() {
     s32_DBUS_CancelWatchdog(&gt_Client);
     s32_DBUS_SendGoodbye(&gt_Client);
     s32_Log_Close();

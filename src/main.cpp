@@ -24,11 +24,12 @@ const char* gpc_ProgramName = "xlocd";
 
 namespace {
 
-void mv_SignalHandler(int) { u8_Quit = 1; }
+void mv_SignalHandler(int) {
+    u8_Quit = 1;
+}
 
 // Returns the exit status for the command-line actions that end the process, or -1.
-int ms32_Startup_CommandLine(int argc, const char* const* argv, char (&acn_Path)[XLOCD_PATH_SIZE])
-{
+int ms32_Startup_CommandLine(int argc, const char* const* argv, char (&acn_Path)[XLOCD_PATH_SIZE]) {
     switch (e_Cli_Parse(argc, argv, acn_Path)) {
     case CliAction::MissingArgument:
         v_Cli_PrintUsageError(stdout);
@@ -54,9 +55,8 @@ int ms32_Startup_CommandLine(int argc, const char* const* argv, char (&acn_Path)
     return -1;
 }
 
-int ms32_Startup_Config(const char* pc_Path)
-{
-    struct stat t_Stat{};
+int ms32_Startup_Config(const char* pc_Path) {
+    struct stat t_Stat {};
     if (stat(pc_Path, &t_Stat) != 0 || !S_ISREG(t_Stat.st_mode)) {
         std::printf("No valid config file '%s'\n", pc_Path);
         return 1;
@@ -75,8 +75,7 @@ int ms32_Startup_Config(const char* pc_Path)
     return -1;
 }
 
-int ms32_Startup_Log()
-{
+int ms32_Startup_Log() {
     if (gt_Config.acn_LogFile[0] == '\0') {
         std::puts("No log file entry found in config file -> send log msg to stdout");
     } else if (s32_Log_Open(gt_Config.acn_LogFile) != 0) {
@@ -86,9 +85,8 @@ int ms32_Startup_Log()
     return -1;
 }
 
-void mv_Startup_Signals()
-{
-    struct sigaction t_Action{};
+void mv_Startup_Signals() {
+    struct sigaction t_Action {};
     t_Action.sa_handler = mv_SignalHandler;
     sigemptyset(&t_Action.sa_mask);
     t_Action.sa_flags = 0; // no SA_RESTART: a stop signal cuts the loop's wait short
@@ -96,8 +94,7 @@ void mv_Startup_Signals()
     sigaction(SIGTERM, &t_Action, nullptr);
 }
 
-void mv_Startup_Bus()
-{
+void mv_Startup_Bus() {
     std::snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", XLOCD_NAME);
     std::snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "%s", XLOCD_VERSION);
     std::snprintf(gt_Client.acn_Info, sizeof gt_Client.acn_Info, "unknown");
@@ -116,16 +113,15 @@ void mv_Startup_Bus()
     }
     // No error object: the bus's answers are not awaited. It refuses the last rule
     // ("method" is no message type); that error arrives later and is released unread.
-    for (const char* pc_Rule : {"type='signal',interface='zel.orb.broadcast'",
-                                "type='signal',interface='zel.orb.xlocd'",
-                                "type='method',interface='zel.orb.xlocd'"}) {
+    for (const char* pc_Rule :
+         {"type='signal',interface='zel.orb.broadcast'", "type='signal',interface='zel.orb.xlocd'",
+          "type='method',interface='zel.orb.xlocd'"}) {
         dbus_bus_add_match(gt_Client.pt_Connection, pc_Rule, nullptr);
         dbus_connection_flush(gt_Client.pt_Connection);
     }
 }
 
-void mv_Startup_Watchdog()
-{
+void mv_Startup_Watchdog() {
     if (gt_Config.s32_WatchdogInterval <= 0) {
         return;
     }
@@ -142,8 +138,7 @@ void mv_Startup_Watchdog()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc > 0) {
         gpc_ProgramName = argv[0];
     }

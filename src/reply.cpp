@@ -10,14 +10,13 @@ T_ReplyTexts gt_ReplyTexts; // keeps the texts of earlier calls
 
 } // namespace
 
-std::int32_t ms32_Process_GetData(DBusMessage* pt_Request)
-{
+std::int32_t ms32_Process_GetData(DBusMessage* pt_Request) {
     v_Reply_Refresh(&gt_ReplyTexts, gt_GpsState);
     const T_ReplyTexts& t_T = gt_ReplyTexts;
     const char* const apc_Fields[12] = {
-        gt_GpsState.acn_Status, t_T.acn_Latitude, t_T.acn_Longitude, t_T.acn_Altitude,
-        t_T.acn_Time,           t_T.acn_Satellites, t_T.acn_Quality, gt_GpsState.acn_Warn,
-        t_T.acn_Speed,          t_T.acn_Course,     t_T.acn_Date,    t_T.acn_UTC,
+        gt_GpsState.acn_Status, t_T.acn_Latitude,   t_T.acn_Longitude, t_T.acn_Altitude,
+        t_T.acn_Time,           t_T.acn_Satellites, t_T.acn_Quality,   gt_GpsState.acn_Warn,
+        t_T.acn_Speed,          t_T.acn_Course,     t_T.acn_Date,      t_T.acn_UTC,
     };
     orb::Message pt_Reply(dbus_message_new_method_return(pt_Request));
     DBusMessageIter t_Iter;

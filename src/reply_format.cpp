@@ -15,11 +15,10 @@ constexpr std::size_t kScratchSize = 400;
 // The value formatted as "%<width>.<precision>f" into the field when the text is
 // usable; false otherwise.
 template <std::size_t N>
-bool mb_Reply_Take(char (&acn_Field)[N], int s32_Width, int s32_Precision, double f64_Value)
-{
+bool mb_Reply_Take(char (&acn_Field)[N], int s32_Width, int s32_Precision, double f64_Value) {
     char acn_Scratch[kScratchSize];
-    const int s32_Len =
-        std::snprintf(acn_Scratch, sizeof acn_Scratch, "%*.*f", s32_Width, s32_Precision, f64_Value);
+    const int s32_Len = std::snprintf(acn_Scratch, sizeof acn_Scratch, "%*.*f", s32_Width,
+                                      s32_Precision, f64_Value);
     if (s32_Len < 0 || static_cast<std::size_t>(s32_Len) >= N ||
         std::strcmp(acn_Scratch, "nan") == 0) {
         return false;
@@ -28,16 +27,14 @@ bool mb_Reply_Take(char (&acn_Field)[N], int s32_Width, int s32_Precision, doubl
     return true;
 }
 
-bool mb_Reply_IsNanText(double f64_Value)
-{
+bool mb_Reply_IsNanText(double f64_Value) {
     char acn_Scratch[kScratchSize];
     std::snprintf(acn_Scratch, sizeof acn_Scratch, "%f", f64_Value);
     return std::strcmp(acn_Scratch, "nan") == 0;
 }
 
 // time_t range guard: converting an out-of-range double is undefined.
-bool mb_Reply_BreakDown(double f64_Time, std::tm* pt_Tm)
-{
+bool mb_Reply_BreakDown(double f64_Time, std::tm* pt_Tm) {
     constexpr double kLimit = 9.2e18;
     if (!std::isfinite(f64_Time) || f64_Time >= kLimit || f64_Time <= -kLimit) {
         return false;
@@ -46,8 +43,7 @@ bool mb_Reply_BreakDown(double f64_Time, std::tm* pt_Tm)
     return localtime_r(&t_Seconds, pt_Tm) != nullptr;
 }
 
-void mv_Reply_TimeFields(T_ReplyTexts* pt_Texts, double f64_Time)
-{
+void mv_Reply_TimeFields(T_ReplyTexts* pt_Texts, double f64_Time) {
     std::tm t_Tm{};
     if (mb_Reply_IsNanText(f64_Time) || !mb_Reply_BreakDown(f64_Time, &t_Tm)) {
         return;
@@ -70,8 +66,7 @@ void mv_Reply_TimeFields(T_ReplyTexts* pt_Texts, double f64_Time)
 
 } // namespace
 
-void v_Reply_Refresh(T_ReplyTexts* pt_Texts, const T_GpsState& t_State)
-{
+void v_Reply_Refresh(T_ReplyTexts* pt_Texts, const T_GpsState& t_State) {
     mb_Reply_Take(pt_Texts->acn_Latitude, 2, 6, t_State.f64_Latitude);
     mb_Reply_Take(pt_Texts->acn_Longitude, 2, 6, t_State.f64_Longitude);
     mv_Reply_TimeFields(pt_Texts, t_State.f64_Time);

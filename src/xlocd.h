@@ -43,8 +43,8 @@ extern const char* gpc_ProgramName;
 std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt);
 bool b_Gpsd_ReadReport(); // true when a report was read and folded into gt_GpsState
 void v_Gpsd_Close();
-int s32_Gpsd_Fd();          // -1 while not connected
-bool b_Gpsd_Waiting();      // a report can be read without blocking
+int s32_Gpsd_Fd();     // -1 while not connected
+bool b_Gpsd_Waiting(); // a report can be read without blocking
 
 // Main loop and shutdown (loop.cpp)
 [[noreturn]] void v_MainLoop();
@@ -58,8 +58,7 @@ void mv_SetSystemTime();
 
 // Wall-clock seconds from `time`, and a deadline that saturates instead of wrapping.
 std::int32_t s32_Now();
-constexpr std::int32_t s32_After(std::int32_t s32_Now, std::int32_t s32_Seconds)
-{
+constexpr std::int32_t s32_After(std::int32_t s32_Now, std::int32_t s32_Seconds) {
     const std::int64_t s64_Deadline = static_cast<std::int64_t>(s32_Now) + s32_Seconds;
     return s64_Deadline > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(s64_Deadline);
 }

@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr const char* kNames[12] = {"status", "latitude", "longitude", "altitude",
-                                    "time",   "satellites", "quality", "warn",
-                                    "speed",  "course",   "date",      "UTC"};
+constexpr const char* kNames[12] = {"status", "latitude",   "longitude", "altitude",
+                                    "time",   "satellites", "quality",   "warn",
+                                    "speed",  "course",     "date",      "UTC"};
 
 struct Options {
     bool b_Json = false;
@@ -21,10 +21,11 @@ struct Options {
 };
 
 volatile std::sig_atomic_t gb_Stop = 0;
-void v_Stop(int) { gb_Stop = 1; }
+void v_Stop(int) {
+    gb_Stop = 1;
+}
 
-void v_Usage(FILE* pt_Out)
-{
+void v_Usage(FILE* pt_Out) {
     std::fputs("Usage: xlocd-query [--json] [--watch SECONDS] [--timeout MS]\n"
                "Prints xlocd's GetGPSData fields from the system bus.\n"
                "Exit status: 0 answered, 1 xlocd not running, 2 no answer in time,\n"
@@ -32,8 +33,7 @@ void v_Usage(FILE* pt_Out)
                pt_Out);
 }
 
-bool b_ParseOptions(int argc, char** argv, Options* pt_Options)
-{
+bool b_ParseOptions(int argc, char** argv, Options* pt_Options) {
     for (int i = 1; i < argc; ++i) {
         const bool b_HasValue = i + 1 < argc;
         if (!std::strcmp(argv[i], "--json")) {
@@ -49,8 +49,7 @@ bool b_ParseOptions(int argc, char** argv, Options* pt_Options)
     return pt_Options->s32_WatchSeconds >= 0 && pt_Options->s32_TimeoutMs > 0;
 }
 
-const char* pc_Field(const T_DBUS_GPS_Data& t_Data, int i)
-{
+const char* pc_Field(const T_DBUS_GPS_Data& t_Data, int i) {
     const char* const apc_Fields[12] = {
         t_Data.acn_status, t_Data.acn_latitude,   t_Data.acn_longitude, t_Data.acn_altitude,
         t_Data.acn_time,   t_Data.acn_satellites, t_Data.acn_quality,   t_Data.acn_warn,
@@ -59,8 +58,7 @@ const char* pc_Field(const T_DBUS_GPS_Data& t_Data, int i)
     return apc_Fields[i];
 }
 
-void v_PrintJsonText(const char* pc_Text)
-{
+void v_PrintJsonText(const char* pc_Text) {
     std::putchar('"');
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pc_Text); *p; ++p) {
         if (*p == '"' || *p == '\\') {
@@ -74,8 +72,7 @@ void v_PrintJsonText(const char* pc_Text)
     std::putchar('"');
 }
 
-void v_Print(const T_DBUS_GPS_Data& t_Data, bool b_Json)
-{
+void v_Print(const T_DBUS_GPS_Data& t_Data, bool b_Json) {
     for (int i = 0; i < 12; ++i) {
         if (b_Json) {
             std::printf(i == 0 ? "{\"%s\":" : ",\"%s\":", kNames[i]);
@@ -88,11 +85,12 @@ void v_Print(const T_DBUS_GPS_Data& t_Data, bool b_Json)
     std::fflush(stdout);
 }
 
-int s32_Report(int32_t s32_Result, int s32_TimeoutMs)
-{
+int s32_Report(int32_t s32_Result, int s32_TimeoutMs) {
     switch (s32_Result) {
     case -7:
-        std::fputs("xlocd-query: xlocd is not running (zel.orb.xlocd has no owner on the system bus)\n", stderr);
+        std::fputs(
+            "xlocd-query: xlocd is not running (zel.orb.xlocd has no owner on the system bus)\n",
+            stderr);
         return 1;
     case -9:
         std::fprintf(stderr, "xlocd-query: xlocd did not answer within %d ms\n", s32_TimeoutMs);
@@ -105,8 +103,7 @@ int s32_Report(int32_t s32_Result, int s32_TimeoutMs)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Options t_Options;
     if (!b_ParseOptions(argc, argv, &t_Options)) {
         v_Usage(stderr);

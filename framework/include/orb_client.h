@@ -15,8 +15,8 @@
 #ifndef ORB_CLIENT_H
 #define ORB_CLIENT_H
 
-#include <stdint.h>
 #include <dbus/dbus.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -28,7 +28,7 @@ typedef char charn;
 /* One per process, owned by the application, zeroed before use. Fill the four
  * identity texts, then call s32_DBUS_Register. */
 typedef struct {
-    DBusConnection *pt_Connection; /* written by s32_DBUS_Register; one reference */
+    DBusConnection* pt_Connection; /* written by s32_DBUS_Register; one reference */
     char acn_Name[128];            /* short application name N */
     char acn_Version[128];         /* second announcement argument */
     char acn_Info[128];            /* third announcement argument */
@@ -58,20 +58,20 @@ typedef struct {
 /* Connects to the system bus and requests "zel.orb.N" (REPLACE_EXISTING only).
  * 0 primary owner; -5 null record; -9 no bus connection (pt_Connection null);
  * -10 not primary owner (pt_Connection keeps the live connection). */
-int32_t s32_DBUS_Register(T_DBUS_Client *pt_Client);
+int32_t s32_DBUS_Register(T_DBUS_Client* pt_Client);
 
 /* Releases the name and drops the record's connection reference; pt_Connection
  * is set to null so that later operations give their no-connection codes.
  * 0 answered; -5 null record; -10 no connection or the release failed. */
-int32_t s32_DBUS_Unregister(T_DBUS_Client *pt_Client);
+int32_t s32_DBUS_Unregister(T_DBUS_Client* pt_Client);
 
 /* Broadcast signals HELLO / GOODBYE / WhoIsThere with the four identity texts.
  * 0 sent and flushed; -5 null record; -10 an argument was not appended;
  * -1 not built, or (HELLO, GOODBYE) not handed over / no connection;
  * -2 (WhoIsThere only) not handed over / no connection. */
-int32_t s32_DBUS_SendHello(T_DBUS_Client *pt_Client);
-int32_t s32_DBUS_SendGoodbye(T_DBUS_Client *pt_Client);
-int32_t s32_DBUS_SendWhoIsThere(T_DBUS_Client *pt_Client);
+int32_t s32_DBUS_SendHello(T_DBUS_Client* pt_Client);
+int32_t s32_DBUS_SendGoodbye(T_DBUS_Client* pt_Client);
+int32_t s32_DBUS_SendWhoIsThere(T_DBUS_Client* pt_Client);
 
 /* ---- Watchdog and system-service calls to xcord ------------------------ */
 
@@ -81,25 +81,25 @@ int32_t s32_DBUS_SendWhoIsThere(T_DBUS_Client *pt_Client);
  * handed over; -4 no pending call; -1 no reply; -10 reply without arguments;
  * -9 not built, first argument not a string, or text not "OK...".
  * An error reply is read like an answer: its first argument is the error text. */
-int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client *pt_Client);
+int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client);
 
 /* Signal TriggerWatchdog(u pid) from the caller's own path on "zel.orb.xcord".
  * 0 sent; -5 null record; -1 no connection, not built or not handed over. */
-int32_t s32_DBUS_TriggerWatchdog(T_DBUS_Client *pt_Client);
+int32_t s32_DBUS_TriggerWatchdog(T_DBUS_Client* pt_Client);
 
 /* Method call CancelWatchdog(u pid). Blocks. 0 the reply begins with "OK";
  * -5 null record; -1 no connection / not built / not handed over / no reply;
  * -9 anything else. */
-int32_t s32_DBUS_CancelWatchdog(T_DBUS_Client *pt_Client);
+int32_t s32_DBUS_CancelWatchdog(T_DBUS_Client* pt_Client);
 
 /* Signal StayAlive(u u32_Value) from the caller's own path on "zel.orb.xcord".
  * 0 sent; -5 null record or u32_Value 0; -1 no connection or not sent. */
-int32_t s32_DBUS_SendStayAlive(T_DBUS_Client *pt_Client, uint32_t u32_Value);
+int32_t s32_DBUS_SendStayAlive(T_DBUS_Client* pt_Client, uint32_t u32_Value);
 
 /* Method call GetIgnition(). Blocks. 0 off (reply text begins with "OF");
  * 1 on (any other text, no text, an error reply); -5 null record;
  * -1 no connection / not handed over / no reply. Test for < 0 first. */
-int32_t s32_DBUS_GetIgnition(T_DBUS_Client *pt_Client);
+int32_t s32_DBUS_GetIgnition(T_DBUS_Client* pt_Client);
 
 /* ---- Generic requests and notifications -------------------------------- */
 
@@ -113,15 +113,14 @@ int32_t s32_DBUS_GetIgnition(T_DBUS_Client *pt_Client);
  * built, not handed over; -9 no reply or first argument not a string;
  * -8 the text begins with "ERROR". An error reply (unknown peer, timeout)
  * delivers its error text like an answer. */
-int32_t s32_DBUS_Request(T_DBUS_Client *pt_Client, const char *pc_Peer,
-                         const char *pc_Member, const char *pc_Argument,
-                         char *pc_Answer, int32_t s32_AnswerSize);
+int32_t s32_DBUS_Request(T_DBUS_Client* pt_Client, const char* pc_Peer, const char* pc_Member,
+                         const char* pc_Argument, char* pc_Answer, int32_t s32_AnswerSize);
 
 /* Signal pc_Member(s pc_Argument) from "/zel/orb/<pc_Peer>/Object" on the
  * interface "zel.orb.<pc_Peer>", no destination.
  * 0 sent; -5 a null pointer; -1 not built; -2 no connection or not handed over. */
-int32_t s32_DBUS_Notify(T_DBUS_Client *pt_Client, const char *pc_Peer,
-                        const char *pc_Member, const char *pc_Argument);
+int32_t s32_DBUS_Notify(T_DBUS_Client* pt_Client, const char* pc_Peer, const char* pc_Member,
+                        const char* pc_Argument);
 
 /* ---- GetGPSData client ------------------------------------------------ */
 
@@ -132,18 +131,18 @@ int32_t s32_DBUS_Notify(T_DBUS_Client *pt_Client, const char *pc_Peer,
  * -7 xlocd is not on the bus; -9 no answer within the timeout;
  * -8 another error reply (its name is not kept); -6 the reply is not twelve
  * strings. Texts longer than 31 characters are cut. */
-int32_t s32_DBUS_GetGPSData(T_DBUS_Client *pt_Client, T_DBUS_GPS_Data *pt_Data,
+int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data* pt_Data,
                             int32_t s32_TimeoutMs);
 
 /* ---- Broadcast receiver ------------------------------------------------ */
 
 /* Callbacks get pointers into the library's event buffers; a text stays valid
  * until the next event that writes the same buffer, so copy what you keep. */
-typedef void (*pf_DBUS_OnText)(const char *pc_Text);
-typedef void (*pf_DBUS_OnTwoTexts)(const char *pc_First, const char *pc_Second);
+typedef void (*pf_DBUS_OnText)(const char* pc_Text);
+typedef void (*pf_DBUS_OnTwoTexts)(const char* pc_First, const char* pc_Second);
 /* The message is released after the callback returns; take a reference
  * (dbus_message_ref) to keep it. */
-typedef void (*pf_DBUS_OnMessage)(DBusMessage *pt_Message);
+typedef void (*pf_DBUS_OnMessage)(DBusMessage* pt_Message);
 
 /* Replaces all seven entries; null means "not wanted".
  *   pf_OnSms                   SMS on "zel.orb.xtxtd" (<=19 chars, <=199 chars)
@@ -159,15 +158,14 @@ void v_DBUS_SetEventCallbacks(pf_DBUS_OnTwoTexts pf_OnSms, pf_DBUS_OnText pf_OnH
                               pf_DBUS_OnTwoTexts pf_OnNetworkNotification,
                               pf_DBUS_OnText pf_OnGoodbye,
                               pf_DBUS_OnText pf_OnResponseTimeIndicator,
-                              pf_DBUS_OnText pf_OnWhoIsThere,
-                              pf_DBUS_OnMessage pf_OnOtherMessage);
+                              pf_DBUS_OnText pf_OnWhoIsThere, pf_DBUS_OnMessage pf_OnOtherMessage);
 
 /* Drains the incoming queue without waiting, one callback per message.
  * The application adds its own match rules first. 0 queue drained;
  * -9 stopped at a malformed event (missing argument, wrong type, text too
  * long), which was released; the rest waits for the next call;
  * -10 null record or no connection. Allocates nothing of its own. */
-int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client *pt_Client);
+int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client);
 
 #ifdef __cplusplus
 }

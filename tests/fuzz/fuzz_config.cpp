@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size) {
     FILE* pt_File = fmemopen(const_cast<std::uint8_t*>(pu8_Data), u32_Size, "r");
     if (pt_File == nullptr) {
         return 0;

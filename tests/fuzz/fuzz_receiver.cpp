@@ -6,13 +6,18 @@
 #include <cstring>
 
 namespace {
-void v_Text(const char* pc_Text) { (void)std::strlen(pc_Text); }
-void v_Two(const char* pc_A, const char* pc_B) { (void)(std::strlen(pc_A) + std::strlen(pc_B)); }
-void v_Other(DBusMessage* pt_Message) { (void)dbus_message_get_type(pt_Message); }
+void v_Text(const char* pc_Text) {
+    (void)std::strlen(pc_Text);
+}
+void v_Two(const char* pc_A, const char* pc_B) {
+    (void)(std::strlen(pc_A) + std::strlen(pc_B));
+}
+void v_Other(DBusMessage* pt_Message) {
+    (void)dbus_message_get_type(pt_Message);
+}
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size) {
     if (u32_Size < 1) {
         return 0;
     }

@@ -1,22 +1,20 @@
 // The GetGPSData formatting over arbitrary fix states: every byte pattern of the
 // record, so NaN, infinities, huge and negative values and unterminated texts.
-#include "reply_format.h"
 #include "clock_text.h"
+#include "reply_format.h"
 
 #include <cstdint>
 #include <cstring>
 
 namespace {
-template <std::size_t N> void mv_RequireTerminated(const char (&acn_Text)[N])
-{
+template <std::size_t N> void mv_RequireTerminated(const char (&acn_Text)[N]) {
     if (std::memchr(acn_Text, 0, N) == nullptr) {
         __builtin_trap();
     }
 }
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size) {
     static T_ReplyTexts t_Texts{}; // kept across inputs, as the daemon keeps it
     T_GpsState t_State{};
     std::memcpy(&t_State, pu8_Data, u32_Size < sizeof t_State ? u32_Size : sizeof t_State);

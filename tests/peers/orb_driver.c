@@ -18,21 +18,31 @@
 
 static T_DBUS_Client gt_Client;
 
-static void on_sms(const char *a, const char *b) { printf("event sms %s|%s\n", a, b); }
-static void on_hello(const char *a) { printf("event hello %s\n", a); }
-static void on_network(const char *a, const char *b) { printf("event network %s|%s\n", a, b); }
-static void on_goodbye(const char *a) { printf("event goodbye %s\n", a); }
-static void on_indicator(const char *a) { printf("event indicator %s\n", a); }
-static void on_whoisthere(const char *a) { printf("event whoisthere %s\n", a); }
-static void on_other(DBusMessage *m)
-{
-    const char *member = dbus_message_get_member(m);
+static void on_sms(const char* a, const char* b) {
+    printf("event sms %s|%s\n", a, b);
+}
+static void on_hello(const char* a) {
+    printf("event hello %s\n", a);
+}
+static void on_network(const char* a, const char* b) {
+    printf("event network %s|%s\n", a, b);
+}
+static void on_goodbye(const char* a) {
+    printf("event goodbye %s\n", a);
+}
+static void on_indicator(const char* a) {
+    printf("event indicator %s\n", a);
+}
+static void on_whoisthere(const char* a) {
+    printf("event whoisthere %s\n", a);
+}
+static void on_other(DBusMessage* m) {
+    const char* member = dbus_message_get_member(m);
     printf("event other %s %s\n", dbus_message_type_to_string(dbus_message_get_type(m)),
            member ? member : "-");
 }
 
-static void set_callbacks(const char *which)
-{
+static void set_callbacks(const char* which) {
     int named = !strcmp(which, "all") || !strcmp(which, "named");
     int other = !strcmp(which, "all") || !strcmp(which, "other");
     v_DBUS_SetEventCallbacks(named ? on_sms : NULL, named ? on_hello : NULL,
@@ -43,10 +53,10 @@ static void set_callbacks(const char *which)
 
 /* Waits up to two seconds for a first queued message, lets the rest of the burst
  * arrive for 200 ms, then drains once. */
-static int drain(void)
-{
+static int drain(void) {
     for (int i = 0; i < 40; ++i) {
-        if (dbus_connection_get_dispatch_status(gt_Client.pt_Connection) == DBUS_DISPATCH_DATA_REMAINS)
+        if (dbus_connection_get_dispatch_status(gt_Client.pt_Connection) ==
+            DBUS_DISPATCH_DATA_REMAINS)
             break;
         dbus_connection_read_write(gt_Client.pt_Connection, 50);
     }
@@ -55,12 +65,11 @@ static int drain(void)
     return s32_DBUS_ReceiveEvents(&gt_Client);
 }
 
-static void request(char *rest)
-{
-    char *peer = strtok(rest, " ");
-    char *member = strtok(NULL, " ");
-    char *size = strtok(NULL, " ");
-    char *arg = strtok(NULL, "");
+static void request(char* rest) {
+    char* peer = strtok(rest, " ");
+    char* member = strtok(NULL, " ");
+    char* size = strtok(NULL, " ");
+    char* arg = strtok(NULL, "");
     int n = size ? atoi(size) : 0;
     char answer[512];
     memset(answer, '#', sizeof answer);
@@ -69,11 +78,11 @@ static void request(char *rest)
     printf("result %d answer %.*s\n", result, (int)strnlen(answer, (size_t)shown), answer);
 }
 
-static int command(char *line)
-{
-    char *verb = strtok(line, " ");
-    char *rest = strtok(NULL, "");
-    if (!verb) return 0;
+static int command(char* line) {
+    char* verb = strtok(line, " ");
+    char* rest = strtok(NULL, "");
+    if (!verb)
+        return 0;
     if (!strcmp(verb, "register")) {
         snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", rest ? rest : "testapp");
         snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "v1");
@@ -81,25 +90,33 @@ static int command(char *line)
         snprintf(gt_Client.acn_Description, sizeof gt_Client.acn_Description, "test driver");
         return s32_DBUS_Register(&gt_Client);
     }
-    if (!strcmp(verb, "hello")) return s32_DBUS_SendHello(&gt_Client);
-    if (!strcmp(verb, "goodbye")) return s32_DBUS_SendGoodbye(&gt_Client);
-    if (!strcmp(verb, "whoisthere")) return s32_DBUS_SendWhoIsThere(&gt_Client);
-    if (!strcmp(verb, "unregister")) return s32_DBUS_Unregister(&gt_Client);
-    if (!strcmp(verb, "trigger")) return s32_DBUS_TriggerWatchdog(&gt_Client);
-    if (!strcmp(verb, "cancel")) return s32_DBUS_CancelWatchdog(&gt_Client);
-    if (!strcmp(verb, "ignition")) return s32_DBUS_GetIgnition(&gt_Client);
-    if (!strcmp(verb, "stayalive")) return s32_DBUS_SendStayAlive(&gt_Client, (uint32_t)strtoul(rest, NULL, 10));
+    if (!strcmp(verb, "hello"))
+        return s32_DBUS_SendHello(&gt_Client);
+    if (!strcmp(verb, "goodbye"))
+        return s32_DBUS_SendGoodbye(&gt_Client);
+    if (!strcmp(verb, "whoisthere"))
+        return s32_DBUS_SendWhoIsThere(&gt_Client);
+    if (!strcmp(verb, "unregister"))
+        return s32_DBUS_Unregister(&gt_Client);
+    if (!strcmp(verb, "trigger"))
+        return s32_DBUS_TriggerWatchdog(&gt_Client);
+    if (!strcmp(verb, "cancel"))
+        return s32_DBUS_CancelWatchdog(&gt_Client);
+    if (!strcmp(verb, "ignition"))
+        return s32_DBUS_GetIgnition(&gt_Client);
+    if (!strcmp(verb, "stayalive"))
+        return s32_DBUS_SendStayAlive(&gt_Client, (uint32_t)strtoul(rest, NULL, 10));
     if (!strcmp(verb, "watchdog")) {
-        char *interval = strtok(rest, " ");
-        char *cmd = strtok(NULL, "");
+        char* interval = strtok(rest, " ");
+        char* cmd = strtok(NULL, "");
         gt_Client.s32_WatchdogInterval = atoi(interval);
         snprintf(gt_Client.acn_WatchdogCmd, sizeof gt_Client.acn_WatchdogCmd, "%s", cmd ? cmd : "");
         return s32_DBUS_RegisterWatchdog(&gt_Client);
     }
     if (!strcmp(verb, "notify")) {
-        char *peer = strtok(rest, " ");
-        char *member = strtok(NULL, " ");
-        char *arg = strtok(NULL, "");
+        char* peer = strtok(rest, " ");
+        char* member = strtok(NULL, " ");
+        char* arg = strtok(NULL, "");
         return s32_DBUS_Notify(&gt_Client, peer, member, arg ? arg : "");
     }
     if (!strcmp(verb, "match")) {
@@ -110,17 +127,24 @@ static int command(char *line)
         dbus_error_free(&error);
         return failed ? -1 : 0;
     }
-    if (!strcmp(verb, "callbacks")) { set_callbacks(rest ? rest : "none"); return 0; }
-    if (!strcmp(verb, "drain")) return drain();
-    if (!strcmp(verb, "request")) { request(rest); return 1000; }
+    if (!strcmp(verb, "callbacks")) {
+        set_callbacks(rest ? rest : "none");
+        return 0;
+    }
+    if (!strcmp(verb, "drain"))
+        return drain();
+    if (!strcmp(verb, "request")) {
+        request(rest);
+        return 1000;
+    }
     if (!strcmp(verb, "nullchecks")) {
         char buf[4];
-        printf("nullchecks %d %d %d %d %d %d %d %d %d %d %d %d %d %d %d\n",
-               s32_DBUS_Register(NULL), s32_DBUS_Unregister(NULL), s32_DBUS_SendHello(NULL),
-               s32_DBUS_SendGoodbye(NULL), s32_DBUS_SendWhoIsThere(NULL),
-               s32_DBUS_RegisterWatchdog(NULL), s32_DBUS_TriggerWatchdog(NULL),
-               s32_DBUS_CancelWatchdog(NULL), s32_DBUS_SendStayAlive(NULL, 1),
-               s32_DBUS_GetIgnition(NULL), s32_DBUS_Request(NULL, "p", "m", "a", buf, 4),
+        printf("nullchecks %d %d %d %d %d %d %d %d %d %d %d %d %d %d %d\n", s32_DBUS_Register(NULL),
+               s32_DBUS_Unregister(NULL), s32_DBUS_SendHello(NULL), s32_DBUS_SendGoodbye(NULL),
+               s32_DBUS_SendWhoIsThere(NULL), s32_DBUS_RegisterWatchdog(NULL),
+               s32_DBUS_TriggerWatchdog(NULL), s32_DBUS_CancelWatchdog(NULL),
+               s32_DBUS_SendStayAlive(NULL, 1), s32_DBUS_GetIgnition(NULL),
+               s32_DBUS_Request(NULL, "p", "m", "a", buf, 4),
                s32_DBUS_Request(&gt_Client, "p", "m", "a", buf, 0),
                s32_DBUS_Notify(NULL, "p", "m", "a"), s32_DBUS_ReceiveEvents(NULL),
                s32_DBUS_SendStayAlive(&gt_Client, 0));
@@ -130,13 +154,13 @@ static int command(char *line)
     return 1000;
 }
 
-int main(void)
-{
+int main(void) {
     char line[4096];
     while (fgets(line, sizeof line, stdin)) {
         line[strcspn(line, "\n")] = '\0';
         int result = command(line);
-        if (result != 1000) printf("result %d\n", result);
+        if (result != 1000)
+            printf("result %d\n", result);
         fflush(stdout);
     }
     return 0;

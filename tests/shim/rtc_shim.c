@@ -9,22 +9,23 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 
-int ioctl(int fd, unsigned long request, ...)
-{
+int ioctl(int fd, unsigned long request, ...) {
     va_list args;
     va_start(args, request);
-    void *arg = va_arg(args, void *);
+    void* arg = va_arg(args, void*);
     va_end(args);
-    const char *log = getenv("XLOCD_RTC_SHIM_LOG");
+    const char* log = getenv("XLOCD_RTC_SHIM_LOG");
     if (request == RTC_SET_TIME && log != NULL) {
-        const struct rtc_time *t = arg;
-        FILE *out = fopen(log, "a");
-        if (out == NULL) return -1;
-        fprintf(out, "%d %d %d %d %d %d %d %d %d\n", t->tm_sec, t->tm_min, t->tm_hour,
-                t->tm_mday, t->tm_mon, t->tm_year, t->tm_wday, t->tm_yday, t->tm_isdst);
+        const struct rtc_time* t = arg;
+        FILE* out = fopen(log, "a");
+        if (out == NULL)
+            return -1;
+        fprintf(out, "%d %d %d %d %d %d %d %d %d\n", t->tm_sec, t->tm_min, t->tm_hour, t->tm_mday,
+                t->tm_mon, t->tm_year, t->tm_wday, t->tm_yday, t->tm_isdst);
         fclose(out);
         return 0;
     }
-    int (*real_ioctl)(int, unsigned long, ...) = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
+    int (*real_ioctl)(int, unsigned long, ...) =
+        (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
     return real_ioctl(fd, request, arg);
 }

@@ -6,8 +6,7 @@
 
 namespace {
 
-std::string t_Print(void (*pf_Print)(FILE*))
-{
+std::string t_Print(void (*pf_Print)(FILE*)) {
     char* pc_Buffer = nullptr;
     std::size_t u32_Size = 0;
     FILE* pt_Out = open_memstream(&pc_Buffer, &u32_Size);
@@ -18,8 +17,7 @@ std::string t_Print(void (*pf_Print)(FILE*))
     return t_Text;
 }
 
-TEST(CliParse, OptionSubstringsComeBeforeThePath)
-{
+TEST(CliParse, OptionSubstringsComeBeforeThePath) {
     struct Case {
         const char* pc_Arg;
         CliAction e_Action;
@@ -47,8 +45,7 @@ TEST(CliParse, OptionSubstringsComeBeforeThePath)
     }
 }
 
-TEST(CliParse, CountsArgumentsAndBoundsThePath)
-{
+TEST(CliParse, CountsArgumentsAndBoundsThePath) {
     const char* apc_Argv[] = {"xlocd", nullptr};
     char acn_Path[XLOCD_PATH_SIZE];
     EXPECT_EQ(CliAction::MissingArgument, e_Cli_Parse(1, apc_Argv, acn_Path));
@@ -61,14 +58,15 @@ TEST(CliParse, CountsArgumentsAndBoundsThePath)
     EXPECT_EQ(CliAction::PathTooLong, e_Cli_Parse(2, apc_Argv, acn_Path));
 }
 
-TEST(CliTexts, ManualFollowsItsLayout)
-{
+TEST(CliTexts, ManualFollowsItsLayout) {
     const std::string t_Manual = t_Print(v_Cli_PrintManual);
-    EXPECT_EQ(0u, t_Manual.find("\nNAME \n    xlocd - daemon provides GPS information on request \n\n"
-                                "SYNOPSIS \n    xlocd <config-file> [-h] [-v] [-m] \n\n"));
+    EXPECT_EQ(0u,
+              t_Manual.find("\nNAME \n    xlocd - daemon provides GPS information on request \n\n"
+                            "SYNOPSIS \n    xlocd <config-file> [-h] [-v] [-m] \n\n"));
     EXPECT_NE(std::string::npos, t_Manual.find("    typedef struct \n    { \n"
                                                "      charn acn_status[32]; \n"));
-    EXPECT_NE(std::string::npos, t_Manual.find("      charn acn_UTC[32]; \n    } T_DBUS_GPS_Data; \n"));
+    EXPECT_NE(std::string::npos,
+              t_Manual.find("      charn acn_UTC[32]; \n    } T_DBUS_GPS_Data; \n"));
     const std::string t_Tail = "FILES \n    /etc/init.d/xlocd.config \n"
                                "         The system wide configuration file of the daemon. \n"
                                "\nAUTHOR \n    xlocd developers \n\n\n";
@@ -81,7 +79,8 @@ TEST(CliTexts, ManualFollowsItsLayout)
          u32_Start = u32_End + 1) {
         const std::string t_Line = t_Manual.substr(u32_Start, u32_End - u32_Start);
         if (!t_Line.empty()) {
-            EXPECT_TRUE(t_Line.size() >= 2 && t_Line.back() == ' ' && t_Line[t_Line.size() - 2] != ' ')
+            EXPECT_TRUE(t_Line.size() >= 2 && t_Line.back() == ' ' &&
+                        t_Line[t_Line.size() - 2] != ' ')
                 << '"' << t_Line << '"';
         }
     }

@@ -10,22 +10,19 @@
 
 namespace {
 
-double f64_Local(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S)
-{
+double f64_Local(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S) {
     std::tm t_Local = t_Tm(s32_Year, s32_Mon, s32_Day, s32_H, s32_M, s32_S);
     return static_cast<double>(std::mktime(&t_Local));
 }
 
 struct Zone {
-    explicit Zone(const char* pc_Tz)
-    {
+    explicit Zone(const char* pc_Tz) {
         setenv("TZ", pc_Tz, 1);
         tzset();
     }
 };
 
-TEST(ClockText, DateTextAndGateAcrossZones)
-{
+TEST(ClockText, DateTextAndGateAcrossZones) {
     struct Case {
         const char* pc_Tz;
         int as32_Local[6];
@@ -35,7 +32,9 @@ TEST(ClockText, DateTextAndGateAcrossZones)
         {"UTC", {2014, 3, 5, 12, 34, 56}, ClockGate::Go, "201403051234.56"},
         {"UTC", {2009, 12, 31, 23, 0, 0}, ClockGate::YearBefore2010, "200912312300.00"},
         {"UTC", {2010, 1, 1, 0, 0, 0}, ClockGate::Go, "201001010000.00"},
-        {"CET-1CEST,M3.5.0,M10.5.0/3", {2009, 12, 31, 23, 59, 59}, ClockGate::YearBefore2010,
+        {"CET-1CEST,M3.5.0,M10.5.0/3",
+         {2009, 12, 31, 23, 59, 59},
+         ClockGate::YearBefore2010,
          "200912312359.59"},
         {"CET-1CEST,M3.5.0,M10.5.0/3", {2026, 7, 1, 0, 30, 0}, ClockGate::Go, "202607010030.00"},
         {"EST5", {2010, 1, 1, 0, 0, 1}, ClockGate::Go, "201001010000.01"},
@@ -44,15 +43,14 @@ TEST(ClockText, DateTextAndGateAcrossZones)
         Zone t_Zone(t_Case.pc_Tz);
         const int* a = t_Case.as32_Local;
         char acn_Text[XLOCD_DATE_TEXT_SIZE];
-        EXPECT_EQ(t_Case.e_Gate, e_Clock_DateText(f64_Local(a[0], a[1], a[2], a[3], a[4], a[5]) + 0.75,
-                                                  acn_Text))
+        EXPECT_EQ(t_Case.e_Gate,
+                  e_Clock_DateText(f64_Local(a[0], a[1], a[2], a[3], a[4], a[5]) + 0.75, acn_Text))
             << t_Case.pc_Text;
         EXPECT_STREQ(t_Case.pc_Text, acn_Text);
     }
 }
 
-TEST(ClockText, UnusableFixTimesWaitForTheNextPass)
-{
+TEST(ClockText, UnusableFixTimesWaitForTheNextPass) {
     Zone t_Zone("UTC");
     char acn_Text[XLOCD_DATE_TEXT_SIZE];
     EXPECT_EQ(ClockGate::ZeroTime, e_Clock_DateText(0.5, acn_Text));
@@ -61,8 +59,7 @@ TEST(ClockText, UnusableFixTimesWaitForTheNextPass)
     EXPECT_EQ(ClockGate::Unusable, e_Clock_DateText(1e300, acn_Text));
 }
 
-TEST(ClockText, RtcRecordFromTheDateText)
-{
+TEST(ClockText, RtcRecordFromTheDateText) {
     const rtc_time t_Rtc = t_Clock_RtcRecord("201403051234.56");
     EXPECT_EQ(56, t_Rtc.tm_sec);
     EXPECT_EQ(34, t_Rtc.tm_min);

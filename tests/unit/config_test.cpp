@@ -9,8 +9,7 @@ namespace {
 
 // A stream over the given text, as start-up hands the reader an open file.
 struct TextFile {
-    explicit TextFile(const std::string& t_Text) : pt_File(std::tmpfile())
-    {
+    explicit TextFile(const std::string& t_Text) : pt_File(std::tmpfile()) {
         std::fwrite(t_Text.data(), 1, t_Text.size(), pt_File);
         std::fseek(pt_File, 7 % (t_Text.size() + 1), SEEK_SET); // anywhere
     }
@@ -23,8 +22,7 @@ struct ReadResult {
     std::string t_Stdout;
 };
 
-ReadResult t_Read(const std::string& t_Text)
-{
+ReadResult t_Read(const std::string& t_Text) {
     TextFile t_File(t_Text);
     ReadResult t_Result{};
     testing::internal::CaptureStdout();
@@ -33,8 +31,7 @@ ReadResult t_Read(const std::string& t_Text)
     return t_Result;
 }
 
-std::string t_Value(const std::string& t_Text, const char* pc_Key)
-{
+std::string t_Value(const std::string& t_Text, const char* pc_Key) {
     TextFile t_File(t_Text);
     char acn_Value[256] = "untouched";
     return s32_Config_GetValue(t_File.pt_File, pc_Key, acn_Value, sizeof acn_Value) == 0
@@ -42,8 +39,7 @@ std::string t_Value(const std::string& t_Text, const char* pc_Key)
                : "<missing:" + std::string(acn_Value) + ">";
 }
 
-TEST(ConfigLookup, FindsValuesByTheLineRules)
-{
+TEST(ConfigLookup, FindsValuesByTheLineRules) {
     struct Case {
         const char* pc_Text;
         const char* pc_Key;
@@ -70,8 +66,7 @@ TEST(ConfigLookup, FindsValuesByTheLineRules)
     }
 }
 
-TEST(ConfigLookup, SeesLongLinesAsPiecesOf255)
-{
+TEST(ConfigLookup, SeesLongLinesAsPiecesOf255) {
     const std::string t_Long = "Log_File=" + std::string(291, 'a') + "\n"; // 300 + LF
     EXPECT_EQ(std::string(246, 'a'), t_Value(t_Long, "Log_File"));
     // A key at the start of a line's second piece is found.
@@ -79,8 +74,7 @@ TEST(ConfigLookup, SeesLongLinesAsPiecesOf255)
     EXPECT_EQ("/dev/x", t_Value(t_KeyInPiece, "RTC_path"));
 }
 
-TEST(ConfigLookup, RefusesUnusableArguments)
-{
+TEST(ConfigLookup, RefusesUnusableArguments) {
     TextFile t_File("Log_File=x\n");
     char acn_Value[8] = "keep";
     EXPECT_EQ(-1, s32_Config_GetValue(nullptr, "Log_File", acn_Value, 8));
@@ -95,8 +89,7 @@ TEST(ConfigLookup, RefusesUnusableArguments)
     EXPECT_STREQ("", acn_Value);
 }
 
-TEST(ConfigLookup, NextValueVisitsLinesInFileOrder)
-{
+TEST(ConfigLookup, NextValueVisitsLinesInFileOrder) {
     TextFile t_File("k=1\nother\nk=2\nk=3\n");
     char acn_Value[16];
     ASSERT_EQ(0, s32_Config_GetValue(t_File.pt_File, "k", acn_Value, sizeof acn_Value));
@@ -109,8 +102,7 @@ TEST(ConfigLookup, NextValueVisitsLinesInFileOrder)
     EXPECT_STREQ("", acn_Value);
 }
 
-TEST(ConfigStrCopy, CopiesBoundedAndReturnsTheSourceLength)
-{
+TEST(ConfigStrCopy, CopiesBoundedAndReturnsTheSourceLength) {
     char acn_Dest[6];
     std::memset(acn_Dest, 'x', sizeof acn_Dest);
     EXPECT_EQ(3u, u32_StrCopy(acn_Dest, "abc", 6));
@@ -121,8 +113,7 @@ TEST(ConfigStrCopy, CopiesBoundedAndReturnsTheSourceLength)
     EXPECT_STREQ("abcde", acn_Dest);
 }
 
-TEST(ConfigRead, FallsBackToDefaultsWithTwoMessagesInOrder)
-{
+TEST(ConfigRead, FallsBackToDefaultsWithTwoMessagesInOrder) {
     const ReadResult t_R = t_Read("nothing here\n");
     EXPECT_EQ("Error in config file. No valid Log_File found\n"
               "Did not find RTC path, using default at //dev//rtc0\n",
@@ -137,31 +128,32 @@ TEST(ConfigRead, FallsBackToDefaultsWithTwoMessagesInOrder)
     EXPECT_STREQ("", t_R.t_Config.acn_GpsSourceSpec);
 }
 
-TEST(ConfigRead, EmptyValuesAreKeptAndSilenceTheMessages)
-{
+TEST(ConfigRead, EmptyValuesAreKeptAndSilenceTheMessages) {
     const ReadResult t_R = t_Read("Log_File\nCMDOnWatchdog=\nRTC_path\n");
     EXPECT_EQ("", t_R.t_Stdout);
     EXPECT_STREQ("", t_R.t_Config.acn_CmdOnWatchdog);
     EXPECT_STREQ("", t_R.t_Config.acn_RtcPath);
 }
 
-TEST(ConfigRead, NumbersAndFlags)
-{
+TEST(ConfigRead, NumbersAndFlags) {
     struct Case {
         const char* pc_Line;
         std::int32_t s32_Watchdog;
     } const at_Cases[] = {
-        {"watchdog_interval=30\n", 30},  {"watchdog_interval= 30\n", 30},
-        {"watchdog_interval=30s\n", 30}, {"watchdog_interval=abc\n", 0},
-        {"watchdog_interval=-5\n", -5},  {"watchdog_interval=99999999999\n", INT32_MAX},
+        {"watchdog_interval=30\n", 30},
+        {"watchdog_interval= 30\n", 30},
+        {"watchdog_interval=30s\n", 30},
+        {"watchdog_interval=abc\n", 0},
+        {"watchdog_interval=-5\n", -5},
+        {"watchdog_interval=99999999999\n", INT32_MAX},
         {"watchdog_interval=-99999999999\n", INT32_MIN},
     };
     for (const Case& t_Case : at_Cases) {
         EXPECT_EQ(t_Case.s32_Watchdog, t_Read(t_Case.pc_Line).t_Config.s32_WatchdogInterval)
             << t_Case.pc_Line;
     }
-    for (const char* pc_Flag : {"auto_set_system_time=0\n", "auto_set_system_time no\n",
-                                "auto_set_system_time"}) {
+    for (const char* pc_Flag :
+         {"auto_set_system_time=0\n", "auto_set_system_time no\n", "auto_set_system_time"}) {
         EXPECT_EQ(1, t_Read(pc_Flag).t_Config.s32_AutoSetSystemTime) << pc_Flag;
     }
     EXPECT_EQ(0, t_Read("#auto_set_system_time=1\n").t_Config.s32_AutoSetSystemTime);
@@ -170,8 +162,7 @@ TEST(ConfigRead, NumbersAndFlags)
     EXPECT_EQ(60, t_Rtc.s32_AutoSetRtcTimeInterval);
 }
 
-TEST(ConfigRead, GpsPortNumberAndText)
-{
+TEST(ConfigRead, GpsPortNumberAndText) {
     struct Case {
         const char* pc_Value;
         std::uint16_t u16_Port;
@@ -182,19 +173,19 @@ TEST(ConfigRead, GpsPortNumberAndText)
         {"12ab", 12, ":12ab"},   {"1:ab", 1, ":1:ab"},
     };
     for (const Case& t_Case : at_Cases) {
-        const T_Config t_Config = t_Read(std::string("gps_tcp_port=") + t_Case.pc_Value + "\n").t_Config;
+        const T_Config t_Config =
+            t_Read(std::string("gps_tcp_port=") + t_Case.pc_Value + "\n").t_Config;
         EXPECT_EQ(t_Case.u16_Port, t_Config.u16_GpsTcpPort) << t_Case.pc_Value;
         EXPECT_STREQ(t_Case.pc_Spec, t_Config.acn_GpsSourceSpec) << t_Case.pc_Value;
     }
 }
 
-TEST(ConfigRead, LongRtcPathIsKeptWholeAndLeavesTheOtherFieldsIntact)
-{
+TEST(ConfigRead, LongRtcPathIsKeptWholeAndLeavesTheOtherFieldsIntact) {
     const std::string t_Path = "/dev/" + std::string(241, 'r'); // the longest value possible
-    const T_Config t_Config =
-        t_Read("RTC_path=" + t_Path + "\nLog_File=/l\nauto_set_rtc_time_interval=7\n"
-               "gps_tcp_port=2948\nCMDOnWatchdog=cmd\n")
-            .t_Config;
+    const T_Config t_Config = t_Read("RTC_path=" + t_Path +
+                                     "\nLog_File=/l\nauto_set_rtc_time_interval=7\n"
+                                     "gps_tcp_port=2948\nCMDOnWatchdog=cmd\n")
+                                  .t_Config;
     EXPECT_EQ(t_Path, t_Config.acn_RtcPath);
     EXPECT_STREQ("/l", t_Config.acn_LogFile);
     EXPECT_STREQ("cmd", t_Config.acn_CmdOnWatchdog);
@@ -203,8 +194,7 @@ TEST(ConfigRead, LongRtcPathIsKeptWholeAndLeavesTheOtherFieldsIntact)
     EXPECT_STREQ(":2948", t_Config.acn_GpsSourceSpec);
 }
 
-TEST(ConfigRead, CrLfFileGivesTheSameValues)
-{
+TEST(ConfigRead, CrLfFileGivesTheSameValues) {
     const T_Config t_Lf = t_Read("Log_File=/a b \nwatchdog_interval=4\n").t_Config;
     const T_Config t_CrLf = t_Read("Log_File=/a b \r\nwatchdog_interval=4\r\n").t_Config;
     EXPECT_STREQ("/a b ", t_CrLf.acn_LogFile);

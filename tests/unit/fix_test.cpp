@@ -9,32 +9,31 @@ namespace {
 
 constexpr double kNaN = NAN;
 
-T_GpsReport t_Fix3D(double f64_Lat = 48.5, double f64_Track = 90.0)
-{
+T_GpsReport t_Fix3D(double f64_Lat = 48.5, double f64_Track = 90.0) {
     return {1, 3, 7, 1764505200.25, f64_Lat, 11.5, 520.0, f64_Track, 10.0};
 }
-T_GpsReport t_Miss() { return {0, 1, 0, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN}; }
+T_GpsReport t_Miss() {
+    return {0, 1, 0, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
+}
 
 struct Tracker {
     T_GpsState t_State{};
     std::uint8_t u8_Miss = 0;
     bool b_Fold(const T_GpsReport& t_Report) { return b_Fix_Fold(&t_State, &u8_Miss, t_Report); }
-    std::string t_Marks() const
-    {
+    std::string t_Marks() const {
         return std::string(t_State.acn_Status) + "/" + t_State.acn_Warn + "/" +
                t_State.acn_Quality + "/" + std::to_string(t_State.u8_Valid) + "/" +
                std::to_string(t_State.u8_FixType);
     }
 };
 
-TEST(FixRule, StatusAndModeDecideWhatIsAFix)
-{
+TEST(FixRule, StatusAndModeDecideWhatIsAFix) {
     struct Case {
         int s32_Status;
         int s32_Mode;
         bool b_Fix;
     } const at_Cases[] = {
-        {1, 2, true}, {1, 3, true}, {2, 3, true}, {9, 2, true},
+        {1, 2, true},  {1, 3, true},  {2, 3, true},  {9, 2, true},
         {0, 3, false}, {1, 1, false}, {1, 0, false}, {0, 0, false},
     };
     for (const Case& t_Case : at_Cases) {
@@ -47,8 +46,7 @@ TEST(FixRule, StatusAndModeDecideWhatIsAFix)
     }
 }
 
-TEST(FixRule, ThreeDimensionalFixCopiesEverything)
-{
+TEST(FixRule, ThreeDimensionalFixCopiesEverything) {
     Tracker t_T;
     t_T.b_Fold(t_Fix3D());
     EXPECT_EQ("NMEA/A/1/1/2", t_T.t_Marks());
@@ -61,8 +59,7 @@ TEST(FixRule, ThreeDimensionalFixCopiesEverything)
     EXPECT_EQ(7, t_T.t_State.u8_Satellites);
 }
 
-TEST(FixRule, NaNAndTwoDimensionalFixesKeepEarlierValues)
-{
+TEST(FixRule, NaNAndTwoDimensionalFixesKeepEarlierValues) {
     Tracker t_T;
     t_T.b_Fold(t_Fix3D());
     T_GpsReport t_2D = t_Fix3D(kNaN, 180.0);
@@ -89,8 +86,7 @@ TEST(FixRule, NaNAndTwoDimensionalFixesKeepEarlierValues)
     EXPECT_TRUE(std::isnan(t_T.t_State.f64_Speed)); // converted even when NaN
 }
 
-TEST(FixRule, FifthConsecutiveMissMarksNoneAndKeepsThePosition)
-{
+TEST(FixRule, FifthConsecutiveMissMarksNoneAndKeepsThePosition) {
     Tracker t_T;
     t_T.b_Fold(t_Fix3D());
     for (int i = 1; i <= 4; ++i) {
@@ -109,8 +105,7 @@ TEST(FixRule, FifthConsecutiveMissMarksNoneAndKeepsThePosition)
     EXPECT_EQ(0, t_T.u8_Miss);
 }
 
-TEST(FixRule, MissesFromStartMarkNoneWithZeroNumbers)
-{
+TEST(FixRule, MissesFromStartMarkNoneWithZeroNumbers) {
     Tracker t_T;
     for (int i = 0; i < 4; ++i) {
         t_T.b_Fold(t_Miss());
@@ -121,8 +116,7 @@ TEST(FixRule, MissesFromStartMarkNoneWithZeroNumbers)
     EXPECT_EQ(0.0, t_T.t_State.f64_Latitude);
 }
 
-TEST(FixRule, SatellitesAreTheLowEightBits)
-{
+TEST(FixRule, SatellitesAreTheLowEightBits) {
     Tracker t_T;
     T_GpsReport t_Report = t_Fix3D();
     t_Report.s32_SatellitesUsed = 300;

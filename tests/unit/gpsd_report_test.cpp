@@ -6,8 +6,7 @@
 
 namespace {
 
-gps_data_t t_Data(int s32_Status, int s32_Mode)
-{
+gps_data_t t_Data(int s32_Status, int s32_Mode) {
     gps_data_t t_D{};
     gps_clear_fix(&t_D.fix);
     t_D.fix.status = s32_Status;
@@ -16,28 +15,25 @@ gps_data_t t_Data(int s32_Status, int s32_Mode)
     return t_D;
 }
 
-TEST(GpsdReport, StatusFromWhatLibgps322Delivers)
-{
+TEST(GpsdReport, StatusFromWhatLibgps322Delivers) {
     struct Case {
         int s32_Status;
         int s32_Mode;
         int s32_Derived;
     } const at_Cases[] = {
         {STATUS_NO_FIX, MODE_3D, STATUS_FIX}, // ordinary fix: gpsd sends no status
-        {STATUS_NO_FIX, MODE_2D, STATUS_FIX},
-        {STATUS_NO_FIX, MODE_NO_FIX, STATUS_NO_FIX},
-        {STATUS_NO_FIX, MODE_NOT_SEEN, STATUS_NO_FIX},
-        {STATUS_DGPS_FIX, MODE_3D, STATUS_DGPS_FIX},
+        {STATUS_NO_FIX, MODE_2D, STATUS_FIX},          {STATUS_NO_FIX, MODE_NO_FIX, STATUS_NO_FIX},
+        {STATUS_NO_FIX, MODE_NOT_SEEN, STATUS_NO_FIX}, {STATUS_DGPS_FIX, MODE_3D, STATUS_DGPS_FIX},
         {STATUS_FIX, MODE_NO_FIX, STATUS_FIX}, // stays a miss through the mode
     };
     for (const Case& t_Case : at_Cases) {
-        EXPECT_EQ(t_Case.s32_Derived, t_Gpsd_Report(t_Data(t_Case.s32_Status, t_Case.s32_Mode)).s32_Status)
+        EXPECT_EQ(t_Case.s32_Derived,
+                  t_Gpsd_Report(t_Data(t_Case.s32_Status, t_Case.s32_Mode)).s32_Status)
             << t_Case.s32_Status << "/" << t_Case.s32_Mode;
     }
 }
 
-TEST(GpsdReport, TimeAltitudeAndUnsetValues)
-{
+TEST(GpsdReport, TimeAltitudeAndUnsetValues) {
     gps_data_t t_D = t_Data(0, MODE_3D);
     EXPECT_TRUE(std::isnan(t_Gpsd_Report(t_D).f64_Time)); // unset time is not supplied
     t_D.fix.time = {1764505200, 250000000};
@@ -51,16 +47,15 @@ TEST(GpsdReport, TimeAltitudeAndUnsetValues)
     EXPECT_TRUE(std::isnan(t_R.f64_Latitude)); // gps_clear_fix leaves NaN
 }
 
-TEST(GpsdPort, EndpointRule)
-{
+TEST(GpsdPort, EndpointRule) {
     struct Case {
         std::uint16_t u16_Port;
         const char* pc_Spec;
         const char* pc_Port;
     } const at_Cases[] = {
-        {0, "", "2947"},        {0, ":0", "2947"},     {0, ":abc", "2947"},
-        {0, ":65536", "2947"},  {2948, ":2948", "2948"}, {12, ":12ab", "12ab"},
-        {1, ":1:ab", "1"},      {4464, ":70000", "70000"},
+        {0, "", "2947"},       {0, ":0", "2947"},         {0, ":abc", "2947"},
+        {0, ":65536", "2947"}, {2948, ":2948", "2948"},   {12, ":12ab", "12ab"},
+        {1, ":1:ab", "1"},     {4464, ":70000", "70000"},
     };
     for (const Case& t_Case : at_Cases) {
         T_Config t_Config{};

@@ -14,8 +14,7 @@
 
 namespace {
 
-std::string t_ReadFile(const std::string& t_Path)
-{
+std::string t_ReadFile(const std::string& t_Path) {
     std::ifstream t_In(t_Path);
     std::stringstream t_Out;
     t_Out << t_In.rdbuf();
@@ -23,27 +22,24 @@ std::string t_ReadFile(const std::string& t_Path)
 }
 
 class LogFile : public testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         char acn_Template[] = "/tmp/xlocd-log-XXXXXX";
         close(mkstemp(acn_Template));
         t_Path = acn_Template;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         s32_Log_Close();
         std::remove(t_Path.c_str());
     }
     std::string t_Path;
 };
 
-TEST_F(LogFile, WritesStampedLinesLiterallyAndAppends)
-{
+TEST_F(LogFile, WritesStampedLinesLiterallyAndAppends) {
     { std::ofstream(t_Path) << "earlier run\n"; }
     ASSERT_EQ(0, s32_Log_Open(t_Path.c_str()));
-    for (const char* pc_Message : {"Established connection to gpsd", "100%s %d", "",
-                                   "Streaming GPS data failed\n"}) {
+    for (const char* pc_Message :
+         {"Established connection to gpsd", "100%s %d", "", "Streaming GPS data failed\n"}) {
         EXPECT_EQ(0, s32_Log_Write(pc_Message));
     }
     const std::string t_Stamp = R"(\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d )";
@@ -56,18 +52,17 @@ TEST_F(LogFile, WritesStampedLinesLiterallyAndAppends)
     EXPECT_EQ(-1, s32_Log_Close());
 }
 
-TEST_F(LogFile, WithoutAnOpenLogLinesGoToStandardOutput)
-{
+TEST_F(LogFile, WithoutAnOpenLogLinesGoToStandardOutput) {
     testing::internal::CaptureStdout();
     s32_Log_Write("to stdout");
     std::fflush(stdout);
     const std::string t_Out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(t_Out, std::regex(R"(\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d to stdout\n)")))
+    EXPECT_TRUE(
+        std::regex_match(t_Out, std::regex(R"(\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d to stdout\n)")))
         << t_Out;
 }
 
-TEST(LogOpen, FailurePrintsItsLineAndLeavesNoLogOpen)
-{
+TEST(LogOpen, FailurePrintsItsLineAndLeavesNoLogOpen) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(-1, s32_Log_Open("/nonexistent-dir/x.log"));
     EXPECT_EQ("Can not open log file '/nonexistent-dir/x.log' to write to.\n",
@@ -75,8 +70,7 @@ TEST(LogOpen, FailurePrintsItsLineAndLeavesNoLogOpen)
     EXPECT_EQ(-1, s32_Log_Close());
 }
 
-TEST(LogStamp, LocalAndUtcStampsHaveTheirShapes)
-{
+TEST(LogStamp, LocalAndUtcStampsHaveTheirShapes) {
     char acn_Local[XLOCD_STAMP_SIZE];
     char acn_Utc[XLOCD_STAMP_SIZE];
     EXPECT_EQ(17u, std::strlen(pc_Log_LocalTimeStamp(acn_Local)));
@@ -86,8 +80,7 @@ TEST(LogStamp, LocalAndUtcStampsHaveTheirShapes)
     EXPECT_NEAR(static_cast<double>(std::time(nullptr)), s32_Back, 2.0);
 }
 
-TEST(LogStamp, ParseRejectsWhatIsNotAStamp)
-{
+TEST(LogStamp, ParseRejectsWhatIsNotAStamp) {
     setenv("TZ", "UTC", 1);
     tzset();
     EXPECT_EQ(1709276709, s32_Log_ParseTimeStamp("01.03.24_07:05:09"));
@@ -100,8 +93,7 @@ TEST(LogStamp, ParseRejectsWhatIsNotAStamp)
     EXPECT_EQ(-1, s32_Log_ParseTimeStamp("1.3.24_07:05:09"));
 }
 
-TEST(FileWriteString, WritesWithoutTerminatorOrLineFeed)
-{
+TEST(FileWriteString, WritesWithoutTerminatorOrLineFeed) {
     FILE* pt_File = std::tmpfile();
     EXPECT_EQ(-1, s32_File_WriteString(nullptr, "x"));
     EXPECT_EQ(-1, s32_File_WriteString(pt_File, nullptr));

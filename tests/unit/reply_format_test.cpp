@@ -11,54 +11,48 @@
 
 namespace {
 
-std::int64_t s64_Utc(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S)
-{
+std::int64_t s64_Utc(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S) {
     std::tm t_Utc = t_Tm(s32_Year, s32_Mon, s32_Day, s32_H, s32_M, s32_S);
     return timegm(&t_Utc);
 }
 
 class ReplyFormat : public testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
     }
     // The twelve reply texts, status and warning straight from the state.
-    std::vector<std::string> t_Reply(const T_GpsState& t_State)
-    {
+    std::vector<std::string> t_Reply(const T_GpsState& t_State) {
         v_Reply_Refresh(&t_Texts, t_State);
-        return {t_State.acn_Status, t_Texts.acn_Latitude,  t_Texts.acn_Longitude,
-                t_Texts.acn_Altitude, t_Texts.acn_Time,  t_Texts.acn_Satellites,
-                t_Texts.acn_Quality, t_State.acn_Warn,   t_Texts.acn_Speed,
-                t_Texts.acn_Course,  t_Texts.acn_Date,   t_Texts.acn_UTC};
+        return {t_State.acn_Status,   t_Texts.acn_Latitude, t_Texts.acn_Longitude,
+                t_Texts.acn_Altitude, t_Texts.acn_Time,     t_Texts.acn_Satellites,
+                t_Texts.acn_Quality,  t_State.acn_Warn,     t_Texts.acn_Speed,
+                t_Texts.acn_Course,   t_Texts.acn_Date,     t_Texts.acn_UTC};
     }
-    static T_GpsState t_Fix(double f64_Time)
-    {
+    static T_GpsState t_Fix(double f64_Time) {
         T_GpsState t_S{1, "NMEA", 48.1234567, 11.5, 521.6, f64_Time, 7, "A", 36.0, 90.5, "1", 2};
         return t_S;
     }
     T_ReplyTexts t_Texts{};
 };
 
-TEST_F(ReplyFormat, BeforeAnyReport)
-{
-    const std::vector<std::string> t_Expected = {"",      "0.000000", "0.000000", "",
-                                                 "000000", "0",       "",         "",
-                                                 "0.00000", "0.00000", "010170",  "010100002070"};
+TEST_F(ReplyFormat, BeforeAnyReport) {
+    const std::vector<std::string> t_Expected = {"",        "0.000000", "0.000000", "",
+                                                 "000000",  "0",        "",         "",
+                                                 "0.00000", "0.00000",  "010170",   "010100002070"};
     EXPECT_EQ(t_Expected, t_Reply(T_GpsState{}));
 }
 
-TEST_F(ReplyFormat, ThreeDimensionalFix)
-{
+TEST_F(ReplyFormat, ThreeDimensionalFix) {
     const std::vector<std::string> t_Expected = {
-        "NMEA",     "48.123457", "11.500000", "522",    "123456", "7",
-        "1",        "A",         "36.00000",  "90.50000", "050314", "030512342014"};
-    EXPECT_EQ(t_Expected, t_Reply(t_Fix(static_cast<double>(s64_Utc(2014, 3, 5, 12, 34, 56)) + 0.9)));
+        "NMEA", "48.123457", "11.500000", "522",      "123456", "7",
+        "1",    "A",         "36.00000",  "90.50000", "050314", "030512342014"};
+    EXPECT_EQ(t_Expected,
+              t_Reply(t_Fix(static_cast<double>(s64_Utc(2014, 3, 5, 12, 34, 56)) + 0.9)));
 }
 
-TEST_F(ReplyFormat, YearRuleForTheUtcField)
-{
+TEST_F(ReplyFormat, YearRuleForTheUtcField) {
     struct Case {
         std::int64_t s64_Time;
         const char* pc_Date;
@@ -76,8 +70,7 @@ TEST_F(ReplyFormat, YearRuleForTheUtcField)
     }
 }
 
-TEST_F(ReplyFormat, UnusableValuesRepeatTheEarlierText)
-{
+TEST_F(ReplyFormat, UnusableValuesRepeatTheEarlierText) {
     t_Reply(t_Fix(static_cast<double>(s64_Utc(2026, 11, 30, 10, 0, 0))));
     T_GpsState t_Bad = t_Fix(NAN);
     t_Bad.f64_Latitude = NAN;
@@ -95,8 +88,7 @@ TEST_F(ReplyFormat, UnusableValuesRepeatTheEarlierText)
     EXPECT_EQ("301126", t_R[10]);
 }
 
-TEST_F(ReplyFormat, AltitudeOnlyFromThreeDimensionalFixes)
-{
+TEST_F(ReplyFormat, AltitudeOnlyFromThreeDimensionalFixes) {
     T_GpsState t_2D = t_Fix(0);
     t_2D.u8_FixType = 1;
     EXPECT_EQ("", t_Reply(t_2D)[3]);
@@ -105,12 +97,11 @@ TEST_F(ReplyFormat, AltitudeOnlyFromThreeDimensionalFixes)
     EXPECT_EQ("522", t_Reply(t_2D)[3]);
 }
 
-TEST_F(ReplyFormat, TextsThatDoNotFitKeepTheEarlierText)
-{
+TEST_F(ReplyFormat, TextsThatDoNotFitKeepTheEarlierText) {
     t_Reply(t_Fix(0));
     T_GpsState t_Huge = t_Fix(0);
-    t_Huge.f64_Speed = 100000.0;        // "100000.00000" is 12 characters
-    t_Huge.f64_Altitude = 1e15;         // 16 digits
+    t_Huge.f64_Speed = 100000.0; // "100000.00000" is 12 characters
+    t_Huge.f64_Altitude = 1e15;  // 16 digits
     t_Huge.f64_Course = -INFINITY;
     t_Huge.f64_Time = INFINITY;
     const std::vector<std::string> t_R = t_Reply(t_Huge);
@@ -124,8 +115,7 @@ TEST_F(ReplyFormat, TextsThatDoNotFitKeepTheEarlierText)
     EXPECT_EQ("999999999999999", t_Reply(t_Huge)[3]);
 }
 
-TEST_F(ReplyFormat, TimeFieldsFollowTheLocalZone)
-{
+TEST_F(ReplyFormat, TimeFieldsFollowTheLocalZone) {
     setenv("TZ", "IST-5:30", 1); // UTC+05:30 as a POSIX rule, no tzdata needed
     tzset();
     const std::vector<std::string> t_R =

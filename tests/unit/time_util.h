@@ -3,8 +3,7 @@
 
 #include <ctime>
 
-inline std::tm t_Tm(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S)
-{
+inline std::tm t_Tm(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S) {
     std::tm t_Result{};
     t_Result.tm_year = s32_Year - 1900;
     t_Result.tm_mon = s32_Mon - 1;
