@@ -108,7 +108,7 @@ def test_failing_rtc_is_retried_only_after_the_interval(xlocd, json_gpsd, clock_
         server.send(rig.tpv(time_=FIX_TIME))
         time.sleep(0.2)
     count = daemon.log_lines().count(failure)
-    assert 2 <= count <= 3, daemon.log_lines()
+    assert 2 <= count <= 4, daemon.log_lines()  # every pass would be about 100
 
 
 def test_empty_rtc_path_means_no_rtc_access(xlocd, json_gpsd, clock_env, tmp_path):
@@ -145,7 +145,7 @@ def test_rtc_interval_rearms_only_while_fixes_are_valid(xlocd, json_gpsd, clock_
         server.send(rig.tpv(time_=FIX_TIME))
         time.sleep(0.2)
     writes = len(lines(shim_log))
-    assert 2 <= writes <= 3, writes
+    assert 2 <= writes <= 4, writes  # every pass would be about 60
     for _ in range(5):
         server.send(rig.tpv(mode=1))
     rig.wait_for(lambda: daemon.get_data()[0] == "NONE", what="no fix")
