@@ -1,5 +1,6 @@
 #include "log.h"
 
+#include <climits>
 #include <cctype>
 #include <cstdarg>
 #include <cstring>
@@ -51,7 +52,7 @@ std::int32_t s32_Log_Write(const char* pc_Message) {
 }
 
 void v_Log_Printf(const char* pc_Format, ...) {
-    char acn_Message[1024];
+    char acn_Message[PATH_MAX + 512]; // room for argv[0] in the gpsd failure line
     va_list t_Args;
     va_start(t_Args, pc_Format);
     // clang-analyzer 14 misses the va_start above for C++ variadics.
