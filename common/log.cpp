@@ -1,7 +1,7 @@
 #include "log.h"
 
-#include <climits>
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
