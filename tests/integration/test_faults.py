@@ -40,7 +40,7 @@ def test_bus_killed_no_spin_and_clean_exit(tmp_path, recorder):
         assert daemon.proc.alive()
         assert daemon.terminate() == 0
     finally:
-        bus.proc.stop()
+        bus.stop()
 
 
 def test_log_on_a_full_disk_does_not_stop_the_service(xlocd, bus):
