@@ -1,7 +1,5 @@
 #include "config.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -50,7 +48,6 @@ std::int32_t ms32_Config_Lookup(FILE* pt_File, const char* pc_Key, char* pc_Valu
 // number leaves the field alone. Values beyond 32 bits saturate.
 void mv_Config_ScanInt(const char* pc_Value, std::int32_t* ps32_Field) {
     char* pc_End = nullptr;
-    errno = 0;
     const long s64_Number = std::strtol(pc_Value, &pc_End, 10);
     if (pc_End == pc_Value) {
         return;

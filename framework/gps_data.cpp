@@ -1,23 +1,10 @@
 // Client side of GetGPSData: fills T_DBUS_GPS_Data from the daemon's reply.
 #include "dbus_owners.hpp"
+#include "gps_data_fields.hpp"
 #include "orb_client.h"
 
 #include <cstdio>
 #include <cstring>
-
-namespace {
-
-// The reply fields in reply order.
-char* mpc_Field(T_DBUS_GPS_Data* pt_Data, int s32_Index) {
-    char* const apc_Fields[12] = {
-        pt_Data->acn_status, pt_Data->acn_latitude,   pt_Data->acn_longitude, pt_Data->acn_altitude,
-        pt_Data->acn_time,   pt_Data->acn_satellites, pt_Data->acn_quality,   pt_Data->acn_warn,
-        pt_Data->acn_speed,  pt_Data->acn_course,     pt_Data->acn_date,      pt_Data->acn_UTC,
-    };
-    return apc_Fields[s32_Index];
-}
-
-} // namespace
 
 extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data* pt_Data,
                                        int32_t s32_TimeoutMs) {
@@ -48,10 +35,11 @@ extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data
     }
     DBusMessageIter t_Iter;
     dbus_message_iter_init(pt_Reply.get(), &t_Iter);
-    for (int i = 0; i < 12; ++i, dbus_message_iter_next(&t_Iter)) {
+    const auto at_Fields = orb::at_GpsDataFields(*pt_Data);
+    for (std::size_t i = 0; i < at_Fields.size(); ++i, dbus_message_iter_next(&t_Iter)) {
         const char* pc_Text = nullptr;
         dbus_message_iter_get_basic(&t_Iter, &pc_Text);
-        std::snprintf(mpc_Field(pt_Data, i), sizeof pt_Data->acn_status, "%s", pc_Text);
+        std::snprintf(at_Fields[i], sizeof pt_Data->acn_status, "%s", pc_Text);
     }
     return 0;
 }

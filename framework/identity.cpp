@@ -1,5 +1,5 @@
 // Bus identity: taking the name and the HELLO / GOODBYE / WhoIsThere broadcasts.
-#include "blocking_call.hpp"
+#include "bus_messages.hpp"
 #include "orb_client.h"
 
 #include <initializer_list>

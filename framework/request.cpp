@@ -1,5 +1,5 @@
 // Generic one-string requests and notifications to named peers.
-#include "blocking_call.hpp"
+#include "bus_messages.hpp"
 #include "orb_client.h"
 
 #include <cstring>

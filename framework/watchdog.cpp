@@ -1,5 +1,5 @@
 // Watchdog and system-service calls to xcord.
-#include "blocking_call.hpp"
+#include "bus_messages.hpp"
 #include "orb_client.h"
 
 #include <unistd.h>

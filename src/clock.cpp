@@ -18,10 +18,7 @@ constexpr std::time_t kLastSecondOf2009 = 1262303999;
 constexpr const char* kRtcMarkerFile = "/tmp/RTC_updated";
 
 void mv_Clock_Shell(const char* pc_Command) {
-    // Fired and forgotten: the outcome is not examined.
-    if (std::system(pc_Command) != 0) {
-        return;
-    }
+    [[maybe_unused]] const int s32_Ignored = std::system(pc_Command); // fired and forgotten
 }
 
 void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {

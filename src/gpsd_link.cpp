@@ -37,9 +37,7 @@ std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt) {
         s32_Log_Write(b_FirstAttempt ? "Streaming GPS data failed" : "Streaming GPS data failed\n");
     }
     if (!b_Connected) {
-        // Harmless on a failed open (the writes fail with EBADF); leaves it closed.
-        gps_stream(&gt_GpsData, WATCH_DISABLE, nullptr);
-        gps_close(&gt_GpsData);
+        v_Gpsd_Close(); // harmless on a failed open (the writes fail with EBADF)
     }
     return b_Connected ? 1 : 0;
 }
@@ -54,10 +52,6 @@ bool b_Gpsd_ReadReport() {
     }
     mv_ProcessReport(&gt_GpsData);
     return true;
-}
-
-bool b_Gpsd_Waiting() {
-    return gb_GpsdReadable && gps_waiting(&gt_GpsData, 0);
 }
 
 int s32_Gpsd_Fd() {

@@ -23,15 +23,17 @@ void mv_Loop_Watchdog() {
     }
 }
 
-void mv_Loop_Gpsd() {
+// Returns true when a report was read, so that the bus step does not wait.
+bool mb_Loop_Gpsd() {
     if (s32_GpsdConnected == 0) {
         s32_GpsdConnected = ms32_ConnectGpsd(false);
-        return; // no reading and no clock step in this pass
+        return false; // no reading and no clock step in this pass
     }
-    b_Gpsd_ReadReport();
+    const bool b_Read = b_Gpsd_ReadReport();
     if (gt_GpsState.u8_Valid == 1) {
         mv_SetSystemTime();
     }
+    return b_Read;
 }
 
 // Waits at most 50 ms for the bus or gpsd. A stop signal ends the wait early (the
@@ -50,13 +52,14 @@ void mv_Loop_Wait(DBusConnection* pt_Connection) {
     poll(at_Fds, u32_Count, kBusWaitMs);
 }
 
-void mv_Loop_Bus() {
+void mv_Loop_Bus(bool b_GpsdBusy) {
     DBusConnection* pt_Connection = gt_Client.pt_Connection;
     // While libdbus already holds messages there is nothing to wait for and, since
     // every send is flushed, nothing to write: a burst is served back to back, one
-    // message per pass, and the socket is read again once the queue is empty.
+    // message per pass, and the socket is read again once the queue is empty. After
+    // a gpsd report libgps may hold more in its buffer, invisible to poll: no wait.
     if (dbus_connection_get_dispatch_status(pt_Connection) != DBUS_DISPATCH_DATA_REMAINS) {
-        if (!b_Gpsd_Waiting()) {
+        if (!b_GpsdBusy) {
             mv_Loop_Wait(pt_Connection);
         }
         dbus_connection_read_write(pt_Connection, 0);
@@ -82,8 +85,7 @@ std::int32_t s32_Now() {
 void v_MainLoop() {
     for (;;) {
         mv_Loop_Watchdog();
-        mv_Loop_Gpsd();
-        mv_Loop_Bus();
+        mv_Loop_Bus(mb_Loop_Gpsd());
         if (u8_Quit == 1) {
             mv_Shutdown();
         }

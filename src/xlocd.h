@@ -41,10 +41,11 @@ extern const char* gpc_ProgramName;
 
 // gpsd link (gpsd_link.cpp)
 std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt);
-bool b_Gpsd_ReadReport(); // true when a report was read and folded into gt_GpsState
+// True when a report was read and folded into gt_GpsState; libgps may then hold
+// more of gpsd's data in its own buffer, where poll cannot see it.
+bool b_Gpsd_ReadReport();
 void v_Gpsd_Close();
-int s32_Gpsd_Fd();     // -1 while not connected
-bool b_Gpsd_Waiting(); // a report can be read without blocking
+int s32_Gpsd_Fd(); // -1 while not connected
 
 // Main loop and shutdown (loop.cpp)
 [[noreturn]] void v_MainLoop();

@@ -1,5 +1,6 @@
 // xlocd-query: asks xlocd for its GPS data on the system bus and prints it.
 #include "dbus_owners.hpp"
+#include "gps_data_fields.hpp"
 #include "orb_client.h"
 
 #include <csignal>
@@ -49,15 +50,6 @@ bool b_ParseOptions(int argc, char** argv, Options* pt_Options) {
     return pt_Options->s32_WatchSeconds >= 0 && pt_Options->s32_TimeoutMs > 0;
 }
 
-const char* pc_Field(const T_DBUS_GPS_Data& t_Data, int i) {
-    const char* const apc_Fields[12] = {
-        t_Data.acn_status, t_Data.acn_latitude,   t_Data.acn_longitude, t_Data.acn_altitude,
-        t_Data.acn_time,   t_Data.acn_satellites, t_Data.acn_quality,   t_Data.acn_warn,
-        t_Data.acn_speed,  t_Data.acn_course,     t_Data.acn_date,      t_Data.acn_UTC,
-    };
-    return apc_Fields[i];
-}
-
 void v_PrintJsonText(const char* pc_Text) {
     std::putchar('"');
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pc_Text); *p; ++p) {
@@ -73,12 +65,13 @@ void v_PrintJsonText(const char* pc_Text) {
 }
 
 void v_Print(const T_DBUS_GPS_Data& t_Data, bool b_Json) {
-    for (int i = 0; i < 12; ++i) {
+    const auto at_Fields = orb::at_GpsDataFields(t_Data);
+    for (std::size_t i = 0; i < at_Fields.size(); ++i) {
         if (b_Json) {
             std::printf(i == 0 ? "{\"%s\":" : ",\"%s\":", kNames[i]);
-            v_PrintJsonText(pc_Field(t_Data, i));
+            v_PrintJsonText(at_Fields[i]);
         } else {
-            std::printf("%-11s %s\n", kNames[i], pc_Field(t_Data, i));
+            std::printf("%-11s %s\n", kNames[i], at_Fields[i]);
         }
     }
     std::puts(b_Json ? "}" : "");

@@ -1,5 +1,6 @@
-// One method call that blocks for its reply, or one signal, with the stage where
-// it stopped; each operation maps the stages to its own result codes.
+// Sending the framework's messages: a method call that blocks for its reply, or a
+// signal, each reporting the stage where it stopped; every operation maps the
+// stages to its own result codes.
 #pragma once
 
 #include "dbus_owners.hpp"
