@@ -1,7 +1,9 @@
 #include "log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
-#include <climits>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
@@ -30,9 +32,16 @@ bool mb_Log_TwoDigits(const char* pc_Text, int* ps32_Out) {
 }
 } // namespace
 
+// Mode "a+" as fopen gives it, but non-blocking: a Log_File that is a FIFO nobody
+// reads then loses lines once the pipe is full, instead of holding the daemon in
+// write. Regular files and devices behave as with fopen.
 std::int32_t s32_Log_Open(const char* pc_Path) {
-    pt_LogStream = std::fopen(pc_Path, "a+");
+    const int s32_Fd = open(pc_Path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+    pt_LogStream = s32_Fd < 0 ? nullptr : fdopen(s32_Fd, "a+");
     if (pt_LogStream == nullptr) {
+        if (s32_Fd >= 0) {
+            close(s32_Fd);
+        }
         std::printf("Can not open log file '%s' to write to.\n", pc_Path);
         return -1;
     }
@@ -40,26 +49,25 @@ std::int32_t s32_Log_Open(const char* pc_Path) {
 }
 
 std::int32_t s32_Log_Write(const char* pc_Message) {
-    char acn_Stamp[XLOCD_STAMP_SIZE];
-    pc_Log_LocalTimeStamp(acn_Stamp);
-    if (pt_LogStream != nullptr) {
-        std::fprintf(pt_LogStream, "%s %s\n", acn_Stamp, pc_Message);
-        std::fflush(pt_LogStream);
-    } else {
-        std::printf("%s %s\n", acn_Stamp, pc_Message);
-    }
+    v_Log_Printf("%s", pc_Message);
     return 0;
 }
 
+// The line goes straight into the stream, so no length is imposed on it.
 void v_Log_Printf(const char* pc_Format, ...) {
-    char acn_Message[PATH_MAX + 512]; // room for argv[0] in the gpsd failure line
+    char acn_Stamp[XLOCD_STAMP_SIZE];
+    pc_Log_LocalTimeStamp(acn_Stamp);
+    FILE* pt_Out = pt_LogStream != nullptr ? pt_LogStream : stdout;
+    std::fprintf(pt_Out, "%s ", acn_Stamp);
     va_list t_Args;
     va_start(t_Args, pc_Format);
     // clang-analyzer 14 misses the va_start above for C++ variadics.
-    std::vsnprintf(acn_Message, sizeof acn_Message, pc_Format,
-                   t_Args); // NOLINT(clang-analyzer-valist.Uninitialized)
+    std::vfprintf(pt_Out, pc_Format, t_Args); // NOLINT(clang-analyzer-valist.Uninitialized)
     va_end(t_Args);
-    s32_Log_Write(acn_Message);
+    std::fputc('\n', pt_Out);
+    if (pt_LogStream != nullptr) {
+        std::fflush(pt_LogStream); // standard output keeps its own buffering
+    }
 }
 
 std::int32_t s32_Log_Close() {

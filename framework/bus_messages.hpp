@@ -21,10 +21,25 @@ struct CallTarget {
     const char* pc_Member;
 };
 
+// libdbus aborts on an invalid name instead of failing, so nothing invalid is built.
+inline bool b_ValidSignal(const char* pc_Path, const char* pc_Interface,
+                          const char* pc_Member) noexcept {
+    return dbus_validate_path(pc_Path, nullptr) && dbus_validate_interface(pc_Interface, nullptr) &&
+           dbus_validate_member(pc_Member, nullptr);
+}
+
+inline bool b_ValidCall(const CallTarget& t_Target) noexcept {
+    return dbus_validate_bus_name(t_Target.pc_Destination, nullptr) &&
+           b_ValidSignal(t_Target.pc_Path, t_Target.pc_Interface, t_Target.pc_Member);
+}
+
 // pf_Append(DBusMessageIter*) appends the arguments and returns false on failure.
 template <typename Appender>
 CallResult t_CallBlocking(DBusConnection* pt_Connection, const CallTarget& t_Target,
                           Appender pf_Append) noexcept {
+    if (!b_ValidCall(t_Target)) {
+        return {CallStage::NotBuilt, nullptr};
+    }
     Message pt_Call(dbus_message_new_method_call(t_Target.pc_Destination, t_Target.pc_Path,
                                                  t_Target.pc_Interface, t_Target.pc_Member));
     if (!pt_Call) {
@@ -61,6 +76,9 @@ template <typename Appender>
 SignalStage e_EmitSignal(DBusConnection* pt_Connection, const char* pc_Path,
                          const char* pc_Interface, const char* pc_Member,
                          Appender pf_Append) noexcept {
+    if (!b_ValidSignal(pc_Path, pc_Interface, pc_Member)) {
+        return SignalStage::NotBuilt;
+    }
     Message pt_Signal(dbus_message_new_signal(pc_Path, pc_Interface, pc_Member));
     if (!pt_Signal) {
         return SignalStage::NotBuilt;

@@ -3,6 +3,7 @@
 
 #include <dbus/dbus.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -32,24 +33,51 @@ class Error {
     DBusError t_Error;
 };
 
+// libdbus aborts the whole process on a text it finds invalid, so every text that
+// comes from a caller is checked here before libdbus sees it.
+inline bool b_ValidText(const char* pc_Text) noexcept {
+    return dbus_validate_utf8(pc_Text, nullptr) != 0;
+}
+
 // The framework's naming rules; buffers are the sizes the wire format allows.
 struct Names {
     char acn_BusName[256];
     char acn_Path[256];
 };
 
-inline void v_FormatNames(const char* pc_Name, Names* pt_Names) noexcept {
-    std::snprintf(pt_Names->acn_BusName, sizeof pt_Names->acn_BusName, "zel.orb.%s", pc_Name);
-    std::snprintf(pt_Names->acn_Path, sizeof pt_Names->acn_Path, "/zel/orb/%s/Object", pc_Name);
+// False when a name does not fit its buffer, so that a cut name is never used.
+// Whether the names are valid is left to the message builders below.
+inline bool b_FormatNames(const char* pc_Name, Names* pt_Names) noexcept {
+    const int s32_Bus =
+        std::snprintf(pt_Names->acn_BusName, sizeof pt_Names->acn_BusName, "zel.orb.%s", pc_Name);
+    const int s32_Path =
+        std::snprintf(pt_Names->acn_Path, sizeof pt_Names->acn_Path, "/zel/orb/%s/Object", pc_Name);
+    return s32_Bus >= 0 && static_cast<std::size_t>(s32_Bus) < sizeof pt_Names->acn_BusName &&
+           s32_Path >= 0 && static_cast<std::size_t>(s32_Path) < sizeof pt_Names->acn_Path;
+}
+
+// A short name N is usable when "zel.orb.N" is a bus name and an interface, and
+// "/zel/orb/N/Object" a path: letters, digits and '_', not starting with a digit.
+inline bool b_ValidNames(const char* pc_Name, Names* pt_Names) noexcept {
+    return b_FormatNames(pc_Name, pt_Names) &&
+           dbus_validate_bus_name(pt_Names->acn_BusName, nullptr) &&
+           dbus_validate_interface(pt_Names->acn_BusName, nullptr) &&
+           dbus_validate_path(pt_Names->acn_Path, nullptr);
 }
 
 constexpr const char* kBroadcast = "zel.orb.broadcast";
 constexpr const char* kXcordName = "zel.orb.xcord";
 constexpr const char* kXcordPath = "/zel/orb/xcord/Object";
 
-// Appends one basic argument; false when libdbus refused it.
-template <typename T> bool b_Append(DBusMessageIter* pt_Iter, int s32_Type, T t_Value) noexcept {
-    return dbus_message_iter_append_basic(pt_Iter, s32_Type, &t_Value) != 0;
+// Appends one UINT32; false when libdbus refused it.
+inline bool b_AppendU32(DBusMessageIter* pt_Iter, std::uint32_t u32_Value) noexcept {
+    return dbus_message_iter_append_basic(pt_Iter, DBUS_TYPE_UINT32, &u32_Value) != 0;
+}
+
+// Appends one STRING; false for a text that is not UTF-8 or that libdbus refused.
+inline bool b_AppendText(DBusMessageIter* pt_Iter, const char* pc_Text) noexcept {
+    return b_ValidText(pc_Text) &&
+           dbus_message_iter_append_basic(pt_Iter, DBUS_TYPE_STRING, &pc_Text) != 0;
 }
 
 // Sends without a reply and flushes; false when the connection refused it.

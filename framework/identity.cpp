@@ -16,11 +16,13 @@ std::int32_t ms32_DBUS_Announce(T_DBUS_Client* pt_Client, const char* pc_Member,
         return s32_FailedSend;
     }
     orb::Names t_Names;
-    orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
+    if (!orb::b_FormatNames(pt_Client->acn_Name, &t_Names)) {
+        return -1;
+    }
     const auto b_AppendIdentity = [pt_Client](DBusMessageIter* pt_Iter) {
         for (const char* pc_Text : {pt_Client->acn_Name, pt_Client->acn_Version,
                                     pt_Client->acn_Info, pt_Client->acn_Description}) {
-            if (!orb::b_Append(pt_Iter, DBUS_TYPE_STRING, pc_Text)) {
+            if (!orb::b_AppendText(pt_Iter, pc_Text)) {
                 return false;
             }
         }
@@ -54,7 +56,9 @@ int32_t s32_DBUS_Register(T_DBUS_Client* pt_Client) {
         return -9;
     }
     orb::Names t_Names;
-    orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
+    if (!orb::b_ValidNames(pt_Client->acn_Name, &t_Names)) {
+        return -10; // a name nobody can own
+    }
     orb::Error t_RequestError;
     const int s32_Reply =
         dbus_bus_request_name(pt_Client->pt_Connection, t_Names.acn_BusName,
@@ -70,9 +74,10 @@ int32_t s32_DBUS_Unregister(T_DBUS_Client* pt_Client) {
         return -10;
     }
     orb::Names t_Names;
-    orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
     const int s32_Reply =
-        dbus_bus_release_name(pt_Client->pt_Connection, t_Names.acn_BusName, nullptr);
+        orb::b_ValidNames(pt_Client->acn_Name, &t_Names)
+            ? dbus_bus_release_name(pt_Client->pt_Connection, t_Names.acn_BusName, nullptr)
+            : -1; // an invalid name cannot be released: the release failed
     dbus_connection_unref(pt_Client->pt_Connection);
     pt_Client->pt_Connection = nullptr;
     return s32_Reply == -1 ? -10 : 0;

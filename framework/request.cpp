@@ -16,9 +16,11 @@ int32_t s32_DBUS_Request(T_DBUS_Client* pt_Client, const char* pc_Peer, const ch
         return -1;
     }
     orb::Names t_Names;
-    orb::v_FormatNames(pc_Peer, &t_Names);
+    if (!orb::b_FormatNames(pc_Peer, &t_Names)) {
+        return -1; // a peer name over 239 characters
+    }
     const auto b_AppendArgument = [pc_Argument](DBusMessageIter* pt_Iter) {
-        return orb::b_Append(pt_Iter, DBUS_TYPE_STRING, pc_Argument);
+        return orb::b_AppendText(pt_Iter, pc_Argument);
     };
     const orb::CallResult t_Result = orb::t_CallBlocking(
         pt_Client->pt_Connection,
@@ -52,9 +54,11 @@ int32_t s32_DBUS_Notify(T_DBUS_Client* pt_Client, const char* pc_Peer, const cha
         return -2;
     }
     orb::Names t_Names;
-    orb::v_FormatNames(pc_Peer, &t_Names);
+    if (!orb::b_FormatNames(pc_Peer, &t_Names)) {
+        return -1;
+    }
     const auto b_AppendArgument = [pc_Argument](DBusMessageIter* pt_Iter) {
-        return orb::b_Append(pt_Iter, DBUS_TYPE_STRING, pc_Argument);
+        return orb::b_AppendText(pt_Iter, pc_Argument);
     };
     switch (orb::e_EmitSignal(pt_Client->pt_Connection, t_Names.acn_Path, t_Names.acn_BusName,
                               pc_Member, b_AppendArgument)) {

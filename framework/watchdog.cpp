@@ -15,7 +15,7 @@ std::uint32_t mu32_Pid() noexcept {
 }
 
 bool mb_AppendPid(DBusMessageIter* pt_Iter) noexcept {
-    return orb::b_Append(pt_Iter, DBUS_TYPE_UINT32, mu32_Pid());
+    return orb::b_AppendU32(pt_Iter, mu32_Pid());
 }
 
 // A one-UINT32 signal from the caller's own path on xcord's interface.
@@ -25,9 +25,11 @@ std::int32_t ms32_DBUS_XcordSignal(T_DBUS_Client* pt_Client, const char* pc_Memb
         return -1;
     }
     orb::Names t_Names;
-    orb::v_FormatNames(pt_Client->acn_Name, &t_Names);
+    if (!orb::b_FormatNames(pt_Client->acn_Name, &t_Names)) {
+        return -1;
+    }
     const auto b_AppendValue = [u32_Value](DBusMessageIter* pt_Iter) {
-        return orb::b_Append(pt_Iter, DBUS_TYPE_UINT32, u32_Value);
+        return orb::b_AppendU32(pt_Iter, u32_Value);
     };
     return orb::e_EmitSignal(pt_Client->pt_Connection, t_Names.acn_Path, orb::kXcordName, pc_Member,
                              b_AppendValue) == orb::SignalStage::Sent
@@ -69,11 +71,11 @@ int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client) {
         return -2;
     }
     const auto b_AppendRegistration = [pt_Client](DBusMessageIter* pt_Iter) {
-        return orb::b_Append(pt_Iter, DBUS_TYPE_STRING, +pt_Client->acn_Name) &&
-               orb::b_Append(pt_Iter, DBUS_TYPE_UINT32, mu32_Pid()) &&
-               orb::b_Append(pt_Iter, DBUS_TYPE_STRING, +pt_Client->acn_WatchdogCmd) &&
-               orb::b_Append(pt_Iter, DBUS_TYPE_UINT32,
-                             static_cast<std::uint32_t>(pt_Client->s32_WatchdogInterval));
+        return orb::b_AppendText(pt_Iter, pt_Client->acn_Name) &&
+               orb::b_AppendU32(pt_Iter, mu32_Pid()) &&
+               orb::b_AppendText(pt_Iter, pt_Client->acn_WatchdogCmd) &&
+               orb::b_AppendU32(pt_Iter,
+                                static_cast<std::uint32_t>(pt_Client->s32_WatchdogInterval));
     };
     const orb::CallResult t_Result = orb::t_CallBlocking(
         pt_Client->pt_Connection, t_XcordCall("RegisterWatchdog"), b_AppendRegistration);

@@ -86,14 +86,18 @@ class Proc:
 class Bus:
     """A dbus-daemon with a system bus's default policy plus the project's policy."""
 
-    def __init__(self, test_policy=HERE / "peers.conf"):
-        # Under /tmp with mode 755 so an unprivileged prober can reach the socket.
-        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-bus-"))
+    def __init__(self, test_policy=HERE / "peers.conf", reply_timeout_ms=30000, parent=None):
+        """test_policy None: the project's policy alone. reply_timeout_ms: after this the
+        bus answers an unanswered call with NoReply itself."""
+        # Mode 755 so an unprivileged prober can reach the socket.
+        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-bus-", dir=parent))
         self.dir.chmod(0o755)
         conf = (HERE / "system-bus.conf.in").read_text()
         conf = conf.replace("@SOCKET@", str(self.dir / "system_bus_socket"))
         conf = conf.replace("@PROJECT_POLICY@", str(ROOT / "etc/dbus-1/system.d/zel.orb.xlocd.conf"))
-        conf = conf.replace("@TEST_POLICY@", str(test_policy))
+        conf = conf.replace("@REPLY_TIMEOUT@", str(reply_timeout_ms))
+        conf = conf.replace("<include>@TEST_POLICY@</include>",
+                            f"<include>{test_policy}</include>" if test_policy else "")
         (self.dir / "system.conf").write_text(conf)
         self.proc = Proc(["dbus-daemon", "--config-file", self.dir / "system.conf",
                           "--nofork", "--print-address"], stdout=subprocess.PIPE,
@@ -133,7 +137,8 @@ class Peer:
     BROADCAST = "type='signal',interface='zel.orb.broadcast'"
     XCORD = "type='signal',interface='zel.orb.xcord'"
 
-    def __init__(self, peer_bin, record, name=None, replies=None, matches=(), hello_path=None):
+    def __init__(self, peer_bin, record, name=None, replies=None, matches=(), hello_path=None,
+                 bus=None):
         self.record = pathlib.Path(record)
         self.record.touch()
         args = [peer_bin, "--record", record]
@@ -145,7 +150,8 @@ class Peer:
             args += ["--hello", hello_path]
         for member, answer in (replies or {}).items():
             args += ["--reply", f"{member}={answer}"]
-        self.proc = Proc(args, stdout=subprocess.PIPE)
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address) if bus else None
+        self.proc = Proc(args, env=env, stdout=subprocess.PIPE)
         line = self.proc.p.stdout.readline().decode()
         assert line.startswith("READY"), f"peer did not start: {line!r}"
 
@@ -177,12 +183,13 @@ class Daemon:
         self.dir = pathlib.Path(workdir)
         self.bus = bus
         self.config = self.dir / "xlocd.config"
-        self.config.write_text(config)
+        self.config.write_text(config, encoding="latin-1")  # any byte can be written
         self.log = self.dir / "xlocd.log"
         self.stdout = self.dir / "xlocd.stdout"
         self.stderr = self.dir / "xlocd.stderr"
         full_env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address)
         full_env.update(env or {})
+        full_env = {k: v for k, v in full_env.items() if v is not None}  # None removes
         with open(self.stdout, "wb") as out, open(self.stderr, "wb") as err:
             self.proc = Proc([*wrapper, xlocd_bin, *(args or [self.config])], env=full_env,
                              stdout=out, stderr=err, cwd=self.dir)
@@ -365,12 +372,14 @@ def wait_until(predicate, timeout, step=0.02):
 class JsonGpsd:
     """A scripted server that speaks gpsd's JSON lines, for exact corner cases."""
 
-    def __init__(self, port=None):
+    def __init__(self, port=None, hang_up=False):
+        """hang_up: accept each client, then close its connection at once."""
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", port or 0))
         self.listener.listen(4)
         self.port = self.listener.getsockname()[1]
+        self.hang_up = hang_up
         self.clients = []
         self.watching = threading.Event()
         self.thread = threading.Thread(target=self._serve, daemon=True)
@@ -382,6 +391,10 @@ class JsonGpsd:
                 conn, _ = self.listener.accept()
             except OSError:
                 return
+            if self.hang_up:
+                conn.close()
+                self.watching.set()
+                continue
             conn.sendall(b'{"class":"VERSION","release":"3.22","rev":"3.22",'
                          b'"proto_major":3,"proto_minor":14}\r\n')
             conn.settimeout(5)
@@ -396,10 +409,12 @@ class JsonGpsd:
                 self.watching.set()
 
     def send(self, *objects):
+        self.send_raw("".join(json.dumps(o, separators=(",", ":")) + "\r\n" for o in objects))
+
+    def send_raw(self, text):
         assert self.watching.wait(10), "no client is watching"
-        data = "".join(json.dumps(o, separators=(",", ":")) + "\r\n" for o in objects).encode()
         for conn in self.clients:
-            conn.sendall(data)
+            conn.sendall(text.encode())
 
     def stop(self):
         self.listener.close()

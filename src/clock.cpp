@@ -31,7 +31,8 @@ void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
 }
 
 void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
-    const int s32_Fd = open(gt_Config.acn_RtcPath, O_WRONLY);
+    // Non-blocking, so that an RTC_path naming a FIFO cannot hold the loop in open.
+    const int s32_Fd = open(gt_Config.acn_RtcPath, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (s32_Fd <= 0) {
         v_Log_Printf("mv_SetSystemTime: Setting RTC from GPS FAILED! (could not open %s)",
                      gt_Config.acn_RtcPath);

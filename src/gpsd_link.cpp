@@ -50,6 +50,12 @@ bool b_Gpsd_ReadReport() {
         gb_GpsdReadable = false;
         return false;
     }
+    // libgps 3.22 reads 0 while only part of a report line has arrived. That is no
+    // report: folding it would count misses by TCP segments, and skipping the wait
+    // for it would spin until the rest of the line comes.
+    if ((gt_GpsData.set & PACKET_SET) == 0) {
+        return false;
+    }
     mv_ProcessReport(&gt_GpsData);
     return true;
 }

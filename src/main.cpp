@@ -139,6 +139,9 @@ void mv_Startup_Watchdog() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write to a dead gpsd socket or to a closed stdout pipe must fail with EPIPE,
+    // not end the daemon without GOODBYE and CancelWatchdog.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc > 0) {
         gpc_ProgramName = argv[0];
     }

@@ -41,8 +41,8 @@ extern const char* gpc_ProgramName;
 
 // gpsd link (gpsd_link.cpp)
 std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt);
-// True when a report was read and folded into gt_GpsState; libgps may then hold
-// more of gpsd's data in its own buffer, where poll cannot see it.
+// True when a whole report was read and folded into gt_GpsState; libgps may then
+// hold more of gpsd's data in its own buffer, where poll cannot see it.
 bool b_Gpsd_ReadReport();
 void v_Gpsd_Close();
 int s32_Gpsd_Fd(); // -1 while not connected

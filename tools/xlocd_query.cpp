@@ -3,6 +3,7 @@
 #include "gps_data_fields.hpp"
 #include "orb_client.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,9 @@ namespace {
 constexpr const char* kNames[12] = {"status", "latitude",   "longitude", "altitude",
                                     "time",   "satellites", "quality",   "warn",
                                     "speed",  "course",     "date",      "UTC"};
+
+constexpr int kMaxWatchSeconds = 86400; // a day
+constexpr int kMaxTimeoutMs = 600000;   // ten minutes
 
 struct Options {
     bool b_Json = false;
@@ -34,20 +38,44 @@ void v_Usage(FILE* pt_Out) {
                pt_Out);
 }
 
+// A whole decimal number within [s32_Min, s32_Max]; anything else is refused with a
+// message naming the option.
+bool b_ParseNumber(const char* pc_Option, const char* pc_Text, int s32_Min, int s32_Max,
+                   int* ps32_Value) {
+    char* pc_End = nullptr;
+    errno = 0;
+    const long s64_Value = std::strtol(pc_Text, &pc_End, 10);
+    if (errno != 0 || pc_End == pc_Text || *pc_End != '\0' || s64_Value < s32_Min ||
+        s64_Value > s32_Max) {
+        std::fprintf(stderr, "xlocd-query: %s takes a whole number from %d to %d, not '%s'\n",
+                     pc_Option, s32_Min, s32_Max, pc_Text);
+        return false;
+    }
+    *ps32_Value = static_cast<int>(s64_Value);
+    return true;
+}
+
 bool b_ParseOptions(int argc, char** argv, Options* pt_Options) {
     for (int i = 1; i < argc; ++i) {
         const bool b_HasValue = i + 1 < argc;
         if (!std::strcmp(argv[i], "--json")) {
             pt_Options->b_Json = true;
         } else if (!std::strcmp(argv[i], "--watch") && b_HasValue) {
-            pt_Options->s32_WatchSeconds = std::atoi(argv[++i]);
+            if (!b_ParseNumber("--watch", argv[++i], 0, kMaxWatchSeconds,
+                               &pt_Options->s32_WatchSeconds)) {
+                return false;
+            }
         } else if (!std::strcmp(argv[i], "--timeout") && b_HasValue) {
-            pt_Options->s32_TimeoutMs = std::atoi(argv[++i]);
+            if (!b_ParseNumber("--timeout", argv[++i], 1, kMaxTimeoutMs,
+                               &pt_Options->s32_TimeoutMs)) {
+                return false;
+            }
         } else {
+            v_Usage(stderr);
             return false;
         }
     }
-    return pt_Options->s32_WatchSeconds >= 0 && pt_Options->s32_TimeoutMs > 0;
+    return true;
 }
 
 void v_PrintJsonText(const char* pc_Text) {
@@ -99,7 +127,6 @@ int s32_Report(int32_t s32_Result, int s32_TimeoutMs) {
 int main(int argc, char** argv) {
     Options t_Options;
     if (!b_ParseOptions(argc, argv, &t_Options)) {
-        v_Usage(stderr);
         return 64;
     }
     orb::Error t_Error;

@@ -8,7 +8,11 @@
  * ASCII letters, digits and '_', not starting with a digit, at most 127 chars.
  *
  * All operations return a signed 32-bit code: 0 for success, a small negative
- * number for failure. Nothing in this library logs, prints, or throws. Blocking
+ * number for failure. Nothing in this library logs, prints, or throws. Texts
+ * are checked before libdbus sees them (libdbus would abort the process): a
+ * name N against the rule above, a member name, and UTF-8 in every argument.
+ * A refused text gives the operation's code for a message that was not built
+ * or an argument that was not appended, as listed below. Blocking
  * calls wait up to libdbus's default reply timeout (25 s). Not thread-safe: use
  * one record and the receiver from one thread.
  */
@@ -57,7 +61,8 @@ typedef struct {
 
 /* Connects to the system bus and requests "zel.orb.N" (REPLACE_EXISTING only).
  * 0 primary owner; -5 null record; -9 no bus connection (pt_Connection null);
- * -10 not primary owner (pt_Connection keeps the live connection). */
+ * -10 not primary owner, or N breaks the naming rule (pt_Connection keeps the
+ * live connection). */
 int32_t s32_DBUS_Register(T_DBUS_Client* pt_Client);
 
 /* Releases the name and drops the record's connection reference; pt_Connection

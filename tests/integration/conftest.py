@@ -103,8 +103,8 @@ def gpsd(tmp_path):
 def json_gpsd():
     servers = []
 
-    def start(port=None):
-        server = rig.JsonGpsd(port)
+    def start(port=None, hang_up=False):
+        server = rig.JsonGpsd(port, hang_up)
         servers.append(server)
         return server
 

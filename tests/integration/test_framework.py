@@ -169,3 +169,23 @@ def test_registration_codes(driver, bus):
     assert d.result("unregister") == 0
     assert d.result("unregister") == -10
     assert d.result("hello") == -1 and d.result("whoisthere") == -2
+
+
+# Texts libdbus would abort on. Each call gives its own code for a message that was
+# not built or an argument that was not appended, and the caller lives on.
+INVALID_TEXTS = [
+    ("register testapp1 v%FC", 0), ("hello", -10), ("goodbye", -10), ("whoisthere", -10),
+    ("watchdog 10 beep-gr%FC%DF", -9),
+    *[(f"request {peer} Echo 64 x", -1) for peer in ("bad-peer", "a.b", "%00", "1abc", "p" * 240)],
+    ("request testapp2 Get-Data 64 x", -1), ("request testapp2 %00 64 x", -1),
+    ("request testapp2 Echo 64 gr%FC%DF", -1),
+    *[(f"notify {peer} M x", -1) for peer in ("bad-peer", "a.b", "%00", "1abc")],
+    ("notify testapp2 Get-Data x", -1), ("notify testapp2 M gr%FC", -1),
+    ("register %00", -10),  # connected, but an empty name cannot be owned
+    ("hello", -1), ("whoisthere", -1), ("trigger", -1), ("stayalive 1", -1), ("unregister", -10),
+]
+
+
+def test_invalid_texts_are_refused_with_result_codes(driver):
+    d = driver(name=None)
+    assert [(c, d.result(c)) for c, _ in INVALID_TEXTS] == INVALID_TEXTS

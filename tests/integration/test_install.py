@@ -115,3 +115,11 @@ def test_query_watch_repeats(bus, xlocd):
     lines = [proc.p.stdout.readline() for _ in range(2)]
     assert proc.stop() == 0
     assert all(json.loads(l)["status"] == "" for l in lines)
+
+
+@pytest.mark.parametrize("args", [["--watch", "300000000"], ["--watch", "-1"], ["--watch", "1s"],
+                                  ["--timeout", "0"], ["--timeout", ""], ["--watch"]])
+def test_query_refuses_option_values_out_of_range(args):
+    out = subprocess.run([QUERY, *args], capture_output=True, text=True, timeout=10)
+    assert out.returncode == 64, out.stderr
+    assert "takes a whole number from" in out.stderr or out.stderr.startswith("Usage:")

@@ -64,12 +64,15 @@ def test_no_registration_but_cancel_at_shutdown(xlocd, xcord, config):
     assert cord.messages("RegisterWatchdog") == [] and cord.messages("TriggerWatchdog") == []
 
 
-def test_refused_registration_silently_disables_triggering(xlocd, xcord):
-    cord = xcord({"RegisterWatchdog": "text:NOK", "CancelWatchdog": "text:OK"})
-    daemon = xlocd(watchdog_interval=2)
-    cord.wait("RegisterWatchdog")
+@pytest.mark.parametrize("reply,command", [("text:NOK", "signal01.beep"),
+                                           ("text:OK", "beep-gr\u00fc\u00df")])  # Latin-1
+def test_refused_registration_silently_disables_triggering(xlocd, xcord, reply, command):
+    cord = xcord({"RegisterWatchdog": reply, "CancelWatchdog": "text:OK"})
+    daemon = xlocd(watchdog_interval=2, CMDOnWatchdog=command)
+    rig.wait_for(lambda: daemon.log_lines(), what="the first gpsd attempt")
     time.sleep(1.2)
     assert cord.messages("TriggerWatchdog") == []
+    assert len(cord.messages("RegisterWatchdog")) == (reply == "text:NOK")
     assert daemon.log_lines()[0].startswith(daemon.proc.args[0] + ": connection failure")
     assert daemon.terminate() == 0
     cord.wait("CancelWatchdog")

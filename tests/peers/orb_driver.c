@@ -9,7 +9,8 @@
  *   callbacks all|named|other|none
  *   drain                      -> events, then result N of s32_DBUS_ReceiveEvents
  *   match RULE                 -> adds a match rule (the receiver adds none itself)
- *   nullchecks                 -> the codes for a null record, one line */
+ *   nullchecks                 -> the codes for a null record, one line
+ * Names and texts are %XX-decoded, so "%FC" is a Latin-1 byte and "%00" empty. */
 #include "orb_client.h"
 
 #include <stdio.h>
@@ -17,6 +18,22 @@
 #include <string.h>
 
 static T_DBUS_Client gt_Client;
+
+static char* decode(char* text) {
+    char* out = text;
+    for (const char* in = text; text && *in; ++out) {
+        unsigned byte;
+        if (in[0] == '%' && sscanf(in + 1, "%2x", &byte) == 1) {
+            *out = (char)byte;
+            in += 3;
+        } else {
+            *out = *in++;
+        }
+    }
+    if (text)
+        *out = '\0';
+    return text ? text : "";
+}
 
 static void on_sms(const char* a, const char* b) {
     printf("event sms %s|%s\n", a, b);
@@ -66,14 +83,14 @@ static int drain(void) {
 }
 
 static void request(char* rest) {
-    char* peer = strtok(rest, " ");
-    char* member = strtok(NULL, " ");
+    char* peer = decode(strtok(rest, " "));
+    char* member = decode(strtok(NULL, " "));
     char* size = strtok(NULL, " ");
-    char* arg = strtok(NULL, "");
+    char* arg = decode(strtok(NULL, ""));
     int n = size ? atoi(size) : 0;
     char answer[512];
     memset(answer, '#', sizeof answer);
-    int result = s32_DBUS_Request(&gt_Client, peer, member, arg ? arg : "", answer, n);
+    int result = s32_DBUS_Request(&gt_Client, peer, member, arg, answer, n);
     int shown = n > 0 && n < (int)sizeof answer ? n : 0;
     printf("result %d answer %.*s\n", result, (int)strnlen(answer, (size_t)shown), answer);
 }
@@ -83,9 +100,12 @@ static int command(char* line) {
     char* rest = strtok(NULL, "");
     if (!verb)
         return 0;
-    if (!strcmp(verb, "register")) {
-        snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", rest ? rest : "testapp");
-        snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "v1");
+    if (!strcmp(verb, "register")) { /* register NAME [VERSION] */
+        char* name = decode(strtok(rest, " "));
+        char* version = strtok(NULL, " ");
+        snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", name);
+        snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "%s",
+                 version ? decode(version) : "v1");
         snprintf(gt_Client.acn_Info, sizeof gt_Client.acn_Info, "info");
         snprintf(gt_Client.acn_Description, sizeof gt_Client.acn_Description, "test driver");
         return s32_DBUS_Register(&gt_Client);
@@ -110,14 +130,13 @@ static int command(char* line) {
         char* interval = strtok(rest, " ");
         char* cmd = strtok(NULL, "");
         gt_Client.s32_WatchdogInterval = atoi(interval);
-        snprintf(gt_Client.acn_WatchdogCmd, sizeof gt_Client.acn_WatchdogCmd, "%s", cmd ? cmd : "");
+        snprintf(gt_Client.acn_WatchdogCmd, sizeof gt_Client.acn_WatchdogCmd, "%s", decode(cmd));
         return s32_DBUS_RegisterWatchdog(&gt_Client);
     }
     if (!strcmp(verb, "notify")) {
-        char* peer = strtok(rest, " ");
-        char* member = strtok(NULL, " ");
-        char* arg = strtok(NULL, "");
-        return s32_DBUS_Notify(&gt_Client, peer, member, arg ? arg : "");
+        char* peer = decode(strtok(rest, " "));
+        char* member = decode(strtok(NULL, " "));
+        return s32_DBUS_Notify(&gt_Client, peer, member, decode(strtok(NULL, "")));
     }
     if (!strcmp(verb, "match")) {
         DBusError error;

@@ -31,6 +31,7 @@ class PrivateBus : public testing::Environment {
         t_Conf = std::regex_replace(t_Conf, std::regex("@SOCKET@"), t_Dir + "/socket");
         t_Conf = std::regex_replace(t_Conf, std::regex("@PROJECT_POLICY@"),
                                     XLOCD_SOURCE_DIR "/etc/dbus-1/system.d/zel.orb.xlocd.conf");
+        t_Conf = std::regex_replace(t_Conf, std::regex("@REPLY_TIMEOUT@"), "30000");
         t_Conf = std::regex_replace(t_Conf, std::regex("@TEST_POLICY@"),
                                     XLOCD_SOURCE_DIR "/harness/peers.conf");
         std::ofstream(t_Dir + "/system.conf") << t_Conf;

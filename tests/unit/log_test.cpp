@@ -52,6 +52,15 @@ TEST_F(LogFile, WritesStampedLinesLiterallyAndAppends) {
     EXPECT_EQ(-1, s32_Log_Close());
 }
 
+TEST_F(LogFile, FormattedLinesHaveNoLengthCap) {
+    ASSERT_EQ(0, s32_Log_Open(t_Path.c_str()));
+    const std::string t_Long(20000, 'x');
+    v_Log_Printf("%s: end", t_Long.c_str());
+    const std::string t_Text = t_ReadFile(t_Path);
+    EXPECT_EQ(18 + t_Long.size() + 6, t_Text.size());
+    EXPECT_EQ(t_Long + ": end\n", t_Text.substr(18));
+}
+
 TEST_F(LogFile, WithoutAnOpenLogLinesGoToStandardOutput) {
     testing::internal::CaptureStdout();
     s32_Log_Write("to stdout");
