@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,6 +31,30 @@ void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
     mv_Clock_Shell(acn_Command);
 }
 
+// The marker line is appended by a root shell to a fixed name in world-writable
+// /tmp. Where the kernel's protected_symlinks/fifos are off, anyone could plant a
+// symlink there (root then appends to its target) or a FIFO (the shell blocks).
+// So the marker is written only to a missing file or a plain file of our own.
+bool mb_Clock_MarkerIsOurs() {
+    struct stat t_Stat {};
+    if (lstat(kRtcMarkerFile, &t_Stat) != 0) {
+        return errno == ENOENT;
+    }
+    return S_ISREG(t_Stat.st_mode) && t_Stat.st_nlink == 1 && t_Stat.st_uid == geteuid();
+}
+
+void mv_Clock_MarkRtcUpdate(const char* pc_Text) {
+    if (!mb_Clock_MarkerIsOurs()) {
+        v_Log_Printf("mv_SetSystemTime: %s is not a plain file of ours, marker skipped",
+                     kRtcMarkerFile);
+        return;
+    }
+    char acn_Command[128];
+    std::snprintf(acn_Command, sizeof acn_Command, "/bin/echo \"%s\" >> %s", pc_Text,
+                  kRtcMarkerFile);
+    mv_Clock_Shell(acn_Command);
+}
+
 void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
     // Non-blocking, so that an RTC_path naming a FIFO cannot hold the loop in open.
     const int s32_Fd = open(gt_Config.acn_RtcPath, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -47,12 +72,9 @@ void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
                      errno);
     } else {
         char acn_Text[64];
-        char acn_Command[128];
         std::snprintf(acn_Text, sizeof acn_Text, "Setting RTC from GPS to: %s", acn_Date);
         s32_Log_Write(acn_Text);
-        std::snprintf(acn_Command, sizeof acn_Command, "/bin/echo \"%s\" >> %s", acn_Text,
-                      kRtcMarkerFile);
-        mv_Clock_Shell(acn_Command);
+        mv_Clock_MarkRtcUpdate(acn_Text);
     }
     close(s32_Fd);
 }
@@ -71,7 +93,7 @@ void mv_Clock_TrySync() {
     }
     s32_SyncPending = 0; // also after a failure: no retry before the interval
     if (gt_Config.s32_AutoSetRtcTimeInterval > 0) {
-        s32_NextSyncTime = s32_After(s32_Now(), gt_Config.s32_AutoSetRtcTimeInterval);
+        t_NextSyncTime = t_Shift(t_Now(), gt_Config.s32_AutoSetRtcTimeInterval);
     }
 }
 
@@ -82,7 +104,7 @@ void mv_SetSystemTime() {
         s32_SyncPending == 1) {
         mv_Clock_TrySync();
     }
-    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 && s32_Now() > s32_NextSyncTime) {
+    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 && t_Now() > t_NextSyncTime) {
         s32_SyncPending = 1;
     }
 }

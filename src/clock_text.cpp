@@ -1,9 +1,9 @@
 #include "clock_text.h"
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 namespace {
 
@@ -13,15 +13,37 @@ int ms32_TwoDigits(const char* pc_Text) {
 
 } // namespace
 
+bool b_Clock_FixSeconds(double f64_FixTime, std::time_t* pt_Seconds) {
+    using Limits = std::numeric_limits<std::time_t>;
+    // Truncation keeps the value when it lies strictly between min - 1 and max + 1.
+    // Exact for 32 bits; for 64 the bounds round to -2^63 and 2^63. NaN fails both.
+    constexpr double kBelow = static_cast<double>(Limits::min()) - 1.0;
+    constexpr double kAbove = static_cast<double>(Limits::max()) + 1.0;
+    if (!(f64_FixTime > kBelow && f64_FixTime < kAbove)) {
+        return false;
+    }
+    *pt_Seconds = static_cast<std::time_t>(f64_FixTime);
+    return true;
+}
+
+bool b_Clock_LocalTime(double f64_FixTime, std::tm* pt_Tm) {
+    std::time_t t_Seconds = 0;
+    const std::tm* pt_Local = nullptr;
+    if (b_Clock_FixSeconds(f64_FixTime, &t_Seconds)) {
+        pt_Local = std::localtime(&t_Seconds); // single-threaded: the shared result is ours
+    }
+    if (pt_Local == nullptr) {
+        return false;
+    }
+    *pt_Tm = *pt_Local;
+    return true;
+}
+
 ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_SIZE]) {
     acn_Text[0] = '\0';
-    constexpr double kLimit = 9.2e18;
-    if (!std::isfinite(f64_FixTime) || std::fabs(f64_FixTime) >= kLimit) {
-        return ClockGate::Unusable;
-    }
-    const auto t_Seconds = static_cast<std::time_t>(f64_FixTime);
     std::tm t_Tm{};
-    if (localtime_r(&t_Seconds, &t_Tm) == nullptr) {
+    std::time_t t_Seconds = 0;
+    if (!b_Clock_LocalTime(f64_FixTime, &t_Tm) || !b_Clock_FixSeconds(f64_FixTime, &t_Seconds)) {
         return ClockGate::Unusable;
     }
     const unsigned u32_Year2 = u32_TwoDigitYear(t_Tm);
@@ -31,7 +53,7 @@ ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_
     if (u32_Year2 <= 9) {
         return ClockGate::YearBefore2010;
     }
-    if (static_cast<std::uint32_t>(static_cast<std::int64_t>(f64_FixTime)) == 0) {
+    if (static_cast<std::uint32_t>(t_Seconds) == 0) {
         return ClockGate::ZeroTime;
     }
     return ClockGate::Go;

@@ -12,14 +12,28 @@ namespace {
 
 constexpr int kBusWaitMs = 50;
 
-void mv_Loop_Watchdog() {
+std::time_t gt_LastTime; // of the previous pass
+
+// Deadlines come from the wall clock. When it steps back (NTP, an RTC that was wrong
+// at boot) they move back by the same step, so the watchdog is not held off for the
+// length of the step. A step forward needs nothing: a passed deadline fires once and
+// is re-armed from the new time.
+void mv_Loop_FollowClock(std::time_t t_Time) {
+    if (t_Time < gt_LastTime) {
+        const std::int64_t s64_Back = static_cast<std::int64_t>(t_Time) - gt_LastTime;
+        t_NextTrigger = t_Shift(t_NextTrigger, s64_Back);
+        t_NextSyncTime = t_Shift(t_NextSyncTime, s64_Back);
+    }
+    gt_LastTime = t_Time;
+}
+
+void mv_Loop_Watchdog(std::time_t t_Time) {
     if (gt_Config.s32_WatchdogInterval <= 0) {
         return;
     }
-    const std::int32_t s32_Time = s32_Now();
-    if (s32_Time >= s32_NextTrigger) {
+    if (t_Time >= t_NextTrigger) {
         s32_DBUS_TriggerWatchdog(&gt_Client);
-        s32_NextTrigger = s32_After(s32_Time, s32_TriggerPeriod);
+        t_NextTrigger = t_Shift(t_Time, s32_TriggerPeriod);
     }
 }
 
@@ -78,13 +92,15 @@ void mv_Loop_Bus(bool b_GpsdBusy) {
 
 } // namespace
 
-std::int32_t s32_Now() {
-    return static_cast<std::int32_t>(std::time(nullptr));
+std::time_t t_Now() {
+    return std::time(nullptr);
 }
 
 void v_MainLoop() {
     for (;;) {
-        mv_Loop_Watchdog();
+        const std::time_t t_Time = t_Now();
+        mv_Loop_FollowClock(t_Time);
+        mv_Loop_Watchdog(t_Time);
         mv_Loop_Bus(mb_Loop_Gpsd());
         if (u8_Quit == 1) {
             mv_Shutdown();

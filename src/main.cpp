@@ -17,8 +17,8 @@ std::uint8_t gu8_MissCount;
 volatile std::uint8_t u8_Quit;
 std::int32_t s32_GpsdConnected;
 std::int32_t s32_TriggerPeriod;
-std::int32_t s32_NextTrigger;
-std::int32_t s32_NextSyncTime;
+std::time_t t_NextTrigger;
+std::time_t t_NextSyncTime;
 std::int32_t s32_SyncPending = 1; // the first valid fix syncs
 const char* gpc_ProgramName = "xlocd";
 

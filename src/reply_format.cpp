@@ -33,19 +33,9 @@ bool mb_Reply_IsNanText(double f64_Value) {
     return std::strcmp(acn_Scratch, "nan") == 0;
 }
 
-// time_t range guard: converting an out-of-range double is undefined.
-bool mb_Reply_BreakDown(double f64_Time, std::tm* pt_Tm) {
-    constexpr double kLimit = 9.2e18;
-    if (!std::isfinite(f64_Time) || f64_Time >= kLimit || f64_Time <= -kLimit) {
-        return false;
-    }
-    const auto t_Seconds = static_cast<std::time_t>(f64_Time);
-    return localtime_r(&t_Seconds, pt_Tm) != nullptr;
-}
-
 void mv_Reply_TimeFields(T_ReplyTexts* pt_Texts, double f64_Time) {
     std::tm t_Tm{};
-    if (mb_Reply_IsNanText(f64_Time) || !mb_Reply_BreakDown(f64_Time, &t_Tm)) {
+    if (mb_Reply_IsNanText(f64_Time) || !b_Clock_LocalTime(f64_Time, &t_Tm)) {
         return;
     }
     const unsigned u32_Year2 = u32_TwoDigitYear(t_Tm);

@@ -6,6 +6,8 @@
 #include "orb_client.h"
 
 #include <cstdint>
+#include <ctime>
+#include <limits>
 
 struct gps_data_t;
 
@@ -34,8 +36,10 @@ extern std::uint8_t gu8_MissCount;
 extern volatile std::uint8_t u8_Quit;
 extern std::int32_t s32_GpsdConnected;
 extern std::int32_t s32_TriggerPeriod;
-extern std::int32_t s32_NextTrigger;
-extern std::int32_t s32_NextSyncTime;
+// Deadlines in wall-clock seconds (the design's s32_NextTrigger and s32_NextSyncTime),
+// kept as time_t so that they go on working past 2038.
+extern std::time_t t_NextTrigger;
+extern std::time_t t_NextSyncTime;
 extern std::int32_t s32_SyncPending;
 extern const char* gpc_ProgramName;
 
@@ -57,9 +61,17 @@ std::int32_t ms32_Process_GetData(DBusMessage* pt_Request);
 // Clock setting (clock.cpp)
 void mv_SetSystemTime();
 
-// Wall-clock seconds from `time`, and a deadline that saturates instead of wrapping.
-std::int32_t s32_Now();
-constexpr std::int32_t s32_After(std::int32_t s32_Now, std::int32_t s32_Seconds) {
-    const std::int64_t s64_Deadline = static_cast<std::int64_t>(s32_Now) + s32_Seconds;
-    return s64_Deadline > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(s64_Deadline);
+// Wall-clock seconds from `time`.
+std::time_t t_Now();
+
+// t plus s64_Seconds, saturated at the ends of time_t (32 bits on armhf).
+constexpr std::time_t t_Shift(std::time_t t_Time, std::int64_t s64_Seconds) {
+    using Limits = std::numeric_limits<std::time_t>;
+    if (s64_Seconds > 0 && t_Time > Limits::max() - s64_Seconds) {
+        return Limits::max();
+    }
+    if (s64_Seconds < 0 && t_Time < Limits::min() - s64_Seconds) {
+        return Limits::min();
+    }
+    return static_cast<std::time_t>(t_Time + s64_Seconds);
 }

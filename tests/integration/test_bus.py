@@ -8,7 +8,7 @@ import dbus
 import pytest
 
 import rig
-from conftest import gps_client
+from conftest import XLOCD, config_text, gps_client
 
 IDENTITY = ["xlocd", "v3_03r1", "unknown", "daemon provides GPS information on request"]
 
@@ -71,26 +71,33 @@ def as_user(uid, code, *args):
 
 
 PROBE = """
-import dbus, sys
+import dbus, dbus.lowlevel, sys
 bus = dbus.bus.BusConnection(sys.argv[1])
-def attempt(f):
-    try:
-        f()
-        return "ok"
-    except dbus.DBusException as e:
-        return e.get_dbus_name()
-call = lambda member: lambda: bus.call_blocking(
-    "zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd", member, "", [], timeout=1.0)
+def call(member, interface="zel.orb.xlocd"):
+    msg = dbus.lowlevel.MethodCallMessage("zel.orb.xlocd", "/zel/orb/xlocd/Object",
+                                          interface or None, member)
+    bus.send_message_with_reply_and_block(msg, 1.0)
 for step in sys.argv[2:]:
-    print(attempt(lambda: bus.request_name("zel.orb.xlocd")) if step == "own" else attempt(call(step)))
+    try:
+        bus.request_name("zel.orb.xlocd") if step == "own" else call(*step.split("@"))
+        print("ok")
+    except dbus.DBusException as e:
+        print(e.get_dbus_name())
 """
 DENIED = "org.freedesktop.DBus.Error.AccessDenied"
 
 
-def test_policy_unprivileged_user_may_call_getgpsdata_only(xlocd, bus):
-    xlocd()
-    uid = pwd.getpwnam("daemon").pw_uid  # an ordinary system user of Debian's base-passwd
-    assert as_user(uid, PROBE, bus.address, "GetGPSData", "Other", "own") == ["ok", DENIED, DENIED]
+def test_shipped_policy_lets_everyone_call_getgpsdata_only(tmp_path):
+    """The project's policy file alone, as installed; 'daemon' is an ordinary user."""
+    bus = rig.Bus(test_policy=None)
+    try:
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, rig.free_port()))
+        uid = pwd.getpwnam("daemon").pw_uid
+        steps = ["GetGPSData", "GetGPSData@", "Other", "Other@", "own"]  # @: no interface field
+        assert as_user(uid, PROBE, bus.address, *steps) == ["ok", "ok", DENIED, DENIED, DENIED]
+        assert daemon.terminate() == 0
+    finally:
+        bus.stop()
 
 
 def test_other_members_get_no_answer_at_all(xlocd, bus):

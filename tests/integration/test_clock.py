@@ -4,11 +4,16 @@ success path from an ioctl shim, and the failure path from a regular file."""
 import calendar
 import os
 import pathlib
+import shlex
+import shutil
+import subprocess
+import tempfile
 import time
 
 import pytest
 
 import rig
+from conftest import XLOCD, config_text
 
 FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 SHIM = os.path.abspath(os.environ.get("RTC_SHIM", rig.ROOT / "build/tests/librtc_shim.so"))
@@ -153,3 +158,111 @@ def test_rtc_interval_rearms_only_while_fixes_are_valid(xlocd, json_gpsd, clock_
     assert len(lines(shim_log)) == writes
     server.send(rig.tpv(time_=FIX_TIME))
     rig.wait_for(lambda: len(lines(shim_log)) == writes + 1, what="sync after the fix returns")
+
+
+# ---- the marker file in a /tmp of its own --------------------------------------
+
+@pytest.fixture
+def outside_tmp():
+    """A work directory and bus outside /tmp, which the daemon's namespace replaces."""
+    work = pathlib.Path(tempfile.mkdtemp(prefix="xlocd_ns_", dir="/var/tmp"))
+    bus = rig.Bus(parent=work)
+    yield work, bus
+    bus.stop()
+    shutil.rmtree(work)
+
+
+def private_tmp(plant):
+    """Wrapper: the daemon gets its own /tmp, a tmpfs without the sticky bit (so the
+    kernel's protected_symlinks/fifos do not apply), after `plant` ran there."""
+    script = f"mount -t tmpfs -o mode=0777 tmpfs /tmp && {plant or 'true'} && exec \"$@\""
+    return ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh"]
+
+
+NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
+SKIPPED = "mv_SetSystemTime: /tmp/RTC_updated is not a plain file of ours, marker skipped"
+
+
+@pytest.mark.parametrize("plant,marker", [
+    ("", ["Setting RTC from GPS to: " + DATE_TEXT]),
+    ("echo earlier > /tmp/RTC_updated", ["earlier", "Setting RTC from GPS to: " + DATE_TEXT]),
+    (NOBODY + "ln -s {secret} /tmp/RTC_updated", None),
+    (NOBODY + "mkfifo /tmp/RTC_updated", None),
+])
+def test_marker_is_written_only_to_a_plain_file_of_its_own(outside_tmp, json_gpsd, plant, marker):
+    work, bus = outside_tmp
+    secret = work / "secret"
+    secret.write_text("root only\n")
+    secret.chmod(0o600)
+    env = {"TZ": "UTC"}
+    shim_log, rtc = shimmed_rtc(env, work)
+    server = json_gpsd()
+    daemon = rig.Daemon(XLOCD, work, bus, config_text(work, server.port, auto_set_rtc_time="",
+                                                      RTC_path=str(rtc)),
+                        env=env, wrapper=private_tmp(plant.format(secret=shlex.quote(str(secret)))))
+    try:
+        server.send(rig.tpv(time_=FIX_TIME))
+        daemon.wait_log(f"Setting RTC from GPS to: {DATE_TEXT}")  # the RTC write stands
+        path = pathlib.Path(f"/proc/{daemon.proc.pid}/root/tmp/RTC_updated")
+        if marker:
+            rig.wait_for(lambda: lines(path) == marker, what="marker line")
+        else:
+            daemon.wait_log(SKIPPED)
+        assert daemon.get_data()[0] == "NMEA"
+        assert secret.read_text() == "root only\n"
+    finally:
+        assert daemon.terminate() == 0
+
+
+# ---- wall-clock steps and the year 2038 -------------------------------------------
+
+def test_triggers_keep_their_period_across_2038(xlocd, peers):
+    cord = peers("xcord", {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK"})
+    xlocd(watchdog_interval=2, env={"LD_PRELOAD": FAKETIME, "FAKETIME": "@2038-01-19 03:14:04",
+                                    "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
+    triggers = cord.wait("TriggerWatchdog", 6, timeout=8)  # 03:14:07 lies in between
+    gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
+    assert all(0.8 < g < 1.2 for g in gaps), gaps
+
+
+def test_clock_steps_neither_hold_off_nor_burst_triggers_and_rtc_writes(xlocd, peers, json_gpsd,
+                                                                        clock_env, tmp_path):
+    env, _ = clock_env
+    shim_log, rtc = shimmed_rtc(env, tmp_path)
+    offset = tmp_path / "faketime.rc"
+    offset.write_text("+0\n")
+    env.update(LD_PRELOAD=f"{FAKETIME} {SHIM}", FAKETIME_TIMESTAMP_FILE=str(offset),
+               FAKETIME_NO_CACHE="1", FAKETIME_DONT_FAKE_MONOTONIC="1")
+    cord = peers("xcord", {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK"})
+    server = json_gpsd()
+    xlocd(gps_port=server.port, env=env, watchdog_interval=2, auto_set_rtc_time_interval=1,
+          RTC_path=str(rtc))
+
+    def counts_over(seconds):
+        before = len(cord.messages("TriggerWatchdog")), len(lines(shim_log))
+        for _ in range(int(seconds * 5)):
+            server.send(rig.tpv(time_=FIX_TIME))
+            time.sleep(0.2)
+        return len(cord.messages("TriggerWatchdog")) - before[0], len(lines(shim_log)) - before[1]
+
+    counts_over(1.0)
+    offset.write_text("-3600\n")  # back one hour
+    triggers, writes = counts_over(3.0)
+    assert 2 <= triggers <= 4 and 1 <= writes <= 2, (triggers, writes)
+    offset.write_text("+0\n")  # and forward again
+    triggers, writes = counts_over(3.0)
+    assert 2 <= triggers <= 4 and 1 <= writes <= 2, (triggers, writes)
+
+
+def test_time_fields_follow_a_zone_change_at_the_next_request(xlocd, json_gpsd):
+    zones = pathlib.Path("/usr/share/zoneinfo")
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port, env={"TZ": None}, wrapper=[
+        "unshare", "-m", "--propagation", "private", "sh", "-c",
+        f'mount --bind {zones / "Etc/UTC"} /etc/localtime && exec "$@"', "sh"])
+    server.send(rig.tpv(time_=FIX_TIME))
+    fields = lambda: [daemon.get_data()[i] for i in (4, 10, 11)]
+    rig.wait_for(lambda: fields() == ["123456", "050326", "030512342026"], what="UTC fields")
+    subprocess.run(["nsenter", "-t", str(daemon.proc.pid), "-m", "mount", "--bind",
+                    zones / "Asia/Kolkata", "/etc/localtime"], check=True)
+    assert fields() == ["180456", "050326", "030518042026"]  # UTC+05:30

@@ -57,6 +57,11 @@ TEST(ClockText, UnusableFixTimesWaitForTheNextPass) {
     EXPECT_EQ(ClockGate::ZeroTime, e_Clock_DateText(8589934592.0, acn_Text)); // 2^33 as u32 is 0
     EXPECT_EQ(ClockGate::Unusable, e_Clock_DateText(NAN, acn_Text));
     EXPECT_EQ(ClockGate::Unusable, e_Clock_DateText(1e300, acn_Text));
+    // 2038-01-19 03:14:08 UTC: one second past what a 32-bit time_t (armhf) holds.
+    const bool b_WideTime = sizeof(std::time_t) == 8;
+    EXPECT_EQ(b_WideTime ? ClockGate::Go : ClockGate::Unusable,
+              e_Clock_DateText(2147483648.0, acn_Text));
+    EXPECT_STREQ(b_WideTime ? "203801190314.08" : "", acn_Text);
 }
 
 TEST(ClockText, RtcRecordFromTheDateText) {
