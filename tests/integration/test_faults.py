@@ -1,5 +1,5 @@
-"""Faults a unit in the field meets: gpsd or the bus going away, a full disk, split
-reports, SIGPIPE, FIFOs in the configuration, an xcord that never answers."""
+"""Faults a unit in the field meets: the bus going away, split and stalled reports,
+SIGPIPE, FIFOs in the configuration, an xcord that never answers."""
 import fcntl
 import json
 import os
@@ -8,90 +8,29 @@ import signal
 import subprocess
 import time
 
-import pytest
-
 import rig
-from conftest import PEER, XLOCD, config_text, gps_client
+from conftest import PEER, XLOCD, config_text
 
 F_SETPIPE_SZ = 1031
 
-SANITIZED = os.environ.get("XLOCD_SANITIZED") == "ON"
+
+def cpu_over(daemon, seconds):
+    """CPU seconds (utime + stime) the daemon spends over the next `seconds`."""
+    before = rig.process_usage(daemon.proc.pid)[2]
+    time.sleep(seconds)
+    return rig.process_usage(daemon.proc.pid)[2] - before
 
 
-def test_gpsd_killed_and_restarted_freezes_the_state(xlocd, gpsd):
-    feed = gpsd()
-    daemon = xlocd(gps_port=feed.port)
-    rig.feed_until(feed, lambda: daemon.get_data()[0] == "NMEA", lat=10.0, lon=20.0, alt=30.0)
-    frozen = rig.settled(daemon.get_data)
-    feed.proc.stop(signal.SIGKILL)
-    restarted = gpsd(feed.port)
-    restarted.send(rig.fix_sentences(1796042200.0, 50.0, 60.0, alt=70.0))
-    time.sleep(1.0)
-    assert daemon.get_data() == frozen  # no reconnection after a success
-    assert daemon.log_lines().count("Established connection to gpsd") == 1
-    assert daemon.proc.alive() and daemon.terminate() == 0
-
-
-def test_bus_killed_no_spin_and_clean_exit(tmp_path, recorder):
+def test_bus_killed_no_spin_and_clean_exit(tmp_path):
     bus = rig.Bus()
     try:
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, f"Log_File={tmp_path / 'xlocd.log'}\n"
-                            f"RTC_path=\ngps_tcp_port={rig.free_port()}\n")
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, rig.free_port()))
         bus.proc.stop(signal.SIGKILL)
         time.sleep(0.5)
-        _, _, cpu0 = rig.process_usage(daemon.proc.pid)
-        time.sleep(2.0)
-        _, _, cpu1 = rig.process_usage(daemon.proc.pid)
-        assert cpu1 - cpu0 < 0.5, cpu1 - cpu0  # paced, not spinning
-        assert daemon.proc.alive()
+        assert cpu_over(daemon, 2.0) < 0.5  # paced, not spinning
         assert daemon.terminate() == 0
     finally:
         bus.stop()
-
-
-def test_log_on_a_full_disk_does_not_stop_the_service(xlocd, bus):
-    daemon = xlocd(Log_File="/dev/full")
-    time.sleep(0.3)
-    assert len(daemon.get_data()) == 12
-    assert gps_client(bus, calls=50)["twelve"] == 50
-    assert daemon.terminate() == 0
-
-
-def test_sigterm_during_a_burst_exits_zero_with_goodbye(xlocd, bus, recorder):
-    daemon = xlocd()
-    client = rig.Proc([os.environ.get("CLIENT_BIN", rig.ROOT / "build/harness/gps_client"),
-                       "--calls", "2000", "--burst", "--timeout-ms", "3000"],
-                      env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
-    time.sleep(0.3)
-    assert daemon.terminate() == 0
-    recorder.wait("GOODBYE")
-    client.stop()
-
-
-def test_stop_during_the_registration_wait_outlasts_neither_service_manager(tmp_path):
-    """xcord holds its name but never answers: a stop waits out the rest of
-    RegisterWatchdog, then CancelWatchdog. On this bus each wait is 2 s; with
-    libdbus's own 25 s the unit and the init script must allow 50 s and a margin."""
-    bus = rig.Bus(reply_timeout_ms=2000)
-    try:
-        cord = rig.Peer(PEER, tmp_path / "xcord.jsonl", "xcord", bus=bus)
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, rig.free_port(),
-                                                              watchdog_interval=10))
-        cord.wait("RegisterWatchdog")
-        start = time.monotonic()
-        assert daemon.terminate(timeout=30) == 0
-        took = time.monotonic() - start
-        cord.wait("CancelWatchdog")
-        cord.stop()
-    finally:
-        bus.stop()
-    print(f"stop during RegisterWatchdog with 2 s bus timeouts took {took:.2f} s")
-    assert 2.5 < took < 5.0, took
-    unit = (rig.ROOT / "etc/systemd/xlocd.service.in").read_text()
-    script = (rig.ROOT / "etc/init.d/xlocd.in").read_text()
-    stop_limits = [int(re.search(r"TimeoutStopSec=(\d+)", unit)[1]),
-                   int(re.search(r"TERM/(\d+)/KILL", script)[1])]
-    assert min(stop_limits) >= 2 * 25 + 5, stop_limits
 
 
 def test_split_reports_are_no_misses_and_a_stalled_half_line_costs_no_cpu(xlocd, json_gpsd):
@@ -109,10 +48,7 @@ def test_split_reports_are_no_misses_and_a_stalled_half_line_costs_no_cpu(xlocd,
     assert "NONE" not in seen and seen[-1] == "NMEA", seen
     server.send_raw(line[:60])  # and the rest never comes
     time.sleep(0.3)
-    _, _, cpu0 = rig.process_usage(daemon.proc.pid)
-    time.sleep(2.0)
-    _, _, cpu1 = rig.process_usage(daemon.proc.pid)
-    assert cpu1 - cpu0 < 0.1, cpu1 - cpu0
+    assert cpu_over(daemon, 2.0) < 0.1
     assert daemon.get_data()[0] == "NMEA"
 
 
@@ -140,13 +76,39 @@ def test_fifos_as_rtc_path_and_log_file_hold_nothing_up(xlocd, json_gpsd, tmp_pa
     os.mkfifo(log)
     reader = os.open(log, os.O_RDWR | os.O_NONBLOCK)  # a reader that never reads
     fcntl.fcntl(reader, F_SETPIPE_SZ, 4096)
+    os.write(reader, b"x" * 4096)  # the pipe is full before the daemon writes a line
     try:
         server = json_gpsd()
         daemon = xlocd(gps_port=server.port, Log_File=str(log), RTC_path=str(rtc),
                        auto_set_rtc_time="")
         server.send(rig.tpv())
-        time.sleep(1.5)  # the log pipe is full after a few passes without gpsd
+        time.sleep(0.5)
         assert daemon.get_data()[0] == "NMEA"
         assert daemon.terminate() == 0
     finally:
         os.close(reader)
+
+
+def test_stop_during_the_registration_wait_outlasts_neither_service_manager(tmp_path):
+    """xcord holds its name but never answers: a stop waits out the rest of
+    RegisterWatchdog, then CancelWatchdog. On this bus each wait is 2 s; with
+    libdbus's own 25 s the unit and the init script must allow 50 s and a margin."""
+    bus = rig.Bus(reply_timeout_ms=2000)
+    try:
+        cord = rig.Peer(PEER, tmp_path / "xcord.jsonl", "xcord", bus=bus)
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, rig.free_port(),
+                                                              watchdog_interval=10))
+        cord.wait("RegisterWatchdog")
+        start = time.monotonic()
+        assert daemon.terminate(timeout=30) == 0
+        took = time.monotonic() - start
+        cord.wait("CancelWatchdog")
+        cord.stop()
+    finally:
+        bus.stop()
+    assert 2.5 < took < 5.0, took
+    unit = (rig.ROOT / "etc/systemd/xlocd.service.in").read_text()
+    script = (rig.ROOT / "etc/init.d/xlocd.in").read_text()
+    limits = [int(re.search(r"TimeoutStopSec=(\d+)", unit)[1]),
+              int(re.search(r"TERM/(\d+)/KILL", script)[1])]
+    assert min(limits) >= 2 * 25 + 5, limits

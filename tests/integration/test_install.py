@@ -2,16 +2,12 @@
 and the query tool."""
 import json
 import os
-import pathlib
-import shutil
 import subprocess
 
 import pytest
 
 import rig
-
-BUILD = pathlib.Path(os.environ.get("BUILD_DIR", rig.ROOT / "build"))
-QUERY = os.path.abspath(os.environ.get("QUERY_BIN", BUILD / "tools/xlocd-query"))
+from conftest import BUILD, QUERY, XLOCD
 
 
 def install(dest):
@@ -19,38 +15,31 @@ def install(dest):
                    capture_output=True, env=dict(os.environ, DESTDIR=str(dest)))
 
 
-def test_install_lays_out_every_file_and_keeps_an_existing_config(tmp_path):
+def test_install_lays_out_every_file_keeps_a_config_and_builds_a_c_client(tmp_path):
     install(tmp_path)
     files = sorted(str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*") if not p.is_dir())
-    libdir = next(p.parent for p in tmp_path.rglob("liborbclient.a")).relative_to(tmp_path)
+    pcdir = next(tmp_path.rglob("orbclient.pc")).parent
+    lib = pcdir.parent.relative_to(tmp_path)
     assert files == sorted([
         "etc/init.d/xlocd", "etc/init.d/xlocd.config", "usr/bin/xlocd-query",
-        "usr/include/orb_client.h", f"{libdir}/liborbclient.a", f"{libdir}/liborbclient.so",
-        f"{libdir}/liborbclient.so.1", f"{libdir}/liborbclient.so.1.0.0",
-        f"{libdir}/pkgconfig/orbclient.pc", "usr/lib/systemd/system/xlocd.service",
-        "usr/sbin/xlocd", "usr/share/dbus-1/system.d/zel.orb.xlocd.conf",
-        "usr/share/man/man8/xlocd.8"])
+        "usr/include/orb_client.h", f"{lib}/liborbclient.a", f"{lib}/liborbclient.so",
+        f"{lib}/liborbclient.so.1", f"{lib}/liborbclient.so.1.0.0", f"{lib}/pkgconfig/orbclient.pc",
+        "usr/lib/systemd/system/xlocd.service", "usr/sbin/xlocd",
+        "usr/share/dbus-1/system.d/zel.orb.xlocd.conf", "usr/share/man/man8/xlocd.8"])
     unit = (tmp_path / "usr/lib/systemd/system/xlocd.service").read_text()
     assert "ExecStart=/usr/sbin/xlocd /etc/init.d/xlocd.config" in unit
-    assert os.access(tmp_path / "etc/init.d/xlocd", os.X_OK)
     subprocess.run(["sh", "-n", tmp_path / "etc/init.d/xlocd"], check=True)
+    assert os.access(tmp_path / "etc/init.d/xlocd", os.X_OK)
     config = tmp_path / "etc/init.d/xlocd.config"
     config.write_text("Log_File=/var/log/mine.log\n")
     install(tmp_path)
     assert config.read_text() == "Log_File=/var/log/mine.log\n"
-
-
-def test_c_program_builds_against_the_installed_header_and_library(tmp_path):
-    dest = tmp_path / "root"
-    install(dest)
-    pcdir = next(dest.rglob("orbclient.pc")).parent
-    env = dict(os.environ, PKG_CONFIG_PATH=str(pcdir))
-    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "orbclient"], env=env,
-                           check=True, capture_output=True, text=True).stdout.split()
-    exe = tmp_path / "c_check"
-    subprocess.run(["cc", "-std=c11", "-Wall", "-Werror", "-o", exe,
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "orbclient"], check=True,
+                           env=dict(os.environ, PKG_CONFIG_PATH=str(pcdir)),
+                           capture_output=True, text=True).stdout.split()
+    subprocess.run(["cc", "-std=c11", "-Wall", "-Werror", "-o", tmp_path / "c_check",
                     rig.ROOT / "tests/c_header_check.c", *flags], check=True)
-    run = subprocess.run([exe], capture_output=True, text=True,
+    run = subprocess.run([tmp_path / "c_check"], capture_output=True, text=True,
                          env=dict(os.environ, LD_LIBRARY_PATH=str(pcdir.parent)))
     assert (run.returncode, run.stdout) == (0, "ok\n")
 
@@ -63,21 +52,17 @@ def test_man_page_renders_without_warnings_and_documents_every_key():
     for key in ("Log_File", "watchdog_interval", "CMDOnWatchdog", "auto_set_system_time",
                 "auto_set_rtc_time", "RTC_path", "auto_set_rtc_time_interval", "gps_tcp_port"):
         assert f".B {key}\n" in text, key
-    # The struct of the -m text, line for line.
-    manual = subprocess.run([os.environ.get("XLOCD_BIN", BUILD / "src/xlocd"), "-m"],
-                            capture_output=True, text=True).stdout
+    manual = subprocess.run([XLOCD, "-m"], capture_output=True, text=True).stdout
     struct = [l.rstrip() for l in manual.splitlines() if "charn" in l or "typedef" in l]
-    assert len(struct) == 13 and all(line in text for line in struct)
+    assert len(struct) == 13 and all(line in text for line in struct)  # the -m struct
 
-
-# ---- xlocd-query ---------------------------------------------------------------
 
 def query(bus, *args):
     return subprocess.run([QUERY, *args], capture_output=True, text=True, timeout=30,
                           env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
 
 
-def test_query_prints_named_fields_and_json(xlocd, json_gpsd, bus):
+def test_query_prints_named_fields_json_and_repeats(xlocd, json_gpsd, bus):
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, env={"TZ": "UTC"})
     server.send(rig.tpv(time_="2026-03-05T12:34:56.000Z"))
@@ -90,16 +75,10 @@ def test_query_prints_named_fields_and_json(xlocd, json_gpsd, bus):
     assert list(obj) == ["status", "latitude", "longitude", "altitude", "time", "satellites",
                          "quality", "warn", "speed", "course", "date", "UTC"]
     assert obj["altitude"] == "522" and obj["date"] == "050326"
-
-
-def test_query_says_when_the_daemon_is_not_running(bus):
-    out = query(bus)
-    assert out.returncode == 1 and "xlocd is not running" in out.stderr
-    assert query(bus, "--bogus").returncode == 64
-
-
-def test_query_gives_up_after_its_timeout(bus, xlocd):
-    daemon = xlocd()
+    proc = rig.Proc([QUERY, "--json", "--watch", "1"], stdout=subprocess.PIPE,
+                    env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
+    lines = [proc.p.stdout.readline() for _ in range(2)]
+    assert proc.stop() == 0 and [json.loads(l)["status"] for l in lines] == ["NMEA", "NMEA"]
     daemon.proc.p.send_signal(19)  # SIGSTOP: holds the name, answers nothing
     try:
         out = query(bus, "--timeout", "300")
@@ -108,18 +87,11 @@ def test_query_gives_up_after_its_timeout(bus, xlocd):
         daemon.proc.p.send_signal(18)  # SIGCONT
 
 
-def test_query_watch_repeats(bus, xlocd):
-    xlocd()
-    proc = rig.Proc([QUERY, "--json", "--watch", "1"], stdout=subprocess.PIPE,
-                    env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
-    lines = [proc.p.stdout.readline() for _ in range(2)]
-    assert proc.stop() == 0
-    assert all(json.loads(l)["status"] == "" for l in lines)
-
-
-@pytest.mark.parametrize("args", [["--watch", "300000000"], ["--watch", "-1"], ["--watch", "1s"],
-                                  ["--timeout", "0"], ["--timeout", ""], ["--watch"]])
-def test_query_refuses_option_values_out_of_range(args):
-    out = subprocess.run([QUERY, *args], capture_output=True, text=True, timeout=10)
-    assert out.returncode == 64, out.stderr
-    assert "takes a whole number from" in out.stderr or out.stderr.startswith("Usage:")
+@pytest.mark.parametrize("args,status,text", [
+    ([], 1, "xlocd is not running"), (["--bogus"], 64, "Usage:"),
+    (["--watch", "300000000"], 64, "--watch takes a whole number from 0 to 86400"),
+    (["--watch", "1s"], 64, "not '1s'"), (["--timeout", "0"], 64, "--timeout takes"),
+])
+def test_query_without_the_daemon_and_with_bad_options(bus, args, status, text):
+    out = query(bus, *args)
+    assert out.returncode == status and text in out.stderr, out.stderr

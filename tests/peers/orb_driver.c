@@ -1,39 +1,20 @@
-/* Plain-C driver of the framework library, for the tests: reads one command per
- * line on stdin and prints one line per result or event.
- *   register NAME              -> result N
- *   hello | goodbye | whoisthere | unregister | trigger | cancel | ignition
- *   watchdog INTERVAL CMD      -> result of s32_DBUS_RegisterWatchdog
- *   stayalive VALUE
- *   request PEER MEMBER SIZE ARG   -> result N answer <text, unterminated copy cut at SIZE>
- *   notify PEER MEMBER ARG
- *   callbacks all|named|other|none
- *   drain                      -> events, then result N of s32_DBUS_ReceiveEvents
- *   match RULE                 -> adds a match rule (the receiver adds none itself)
- *   nullchecks                 -> the codes for a null record, one line
- * Names and texts are %XX-decoded, so "%FC" is a Latin-1 byte and "%00" empty. */
+/* Plain-C driver of the framework library for the tests: one command per line on
+ * stdin, one line per result or event on stdout. Words are %XX-decoded, so "%20" is
+ * a blank, "%FC" a Latin-1 byte and "%00" an empty text.
+ *   register NAME [VERSION] | hello | goodbye | whoisthere | unregister | trigger
+ *   cancel | ignition | stayalive VALUE | watchdog INTERVAL CMD | notify PEER MEMBER ARG
+ *   request PEER MEMBER SIZE ARG  -> result N answer <the copy, cut at SIZE>
+ *   match RULE | callbacks all|named|other|none | drain -> events, then the result
+ *   nullchecks -> the codes for a null record, on one line */
 #include "orb_client.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static T_DBUS_Client gt_Client;
+#define PRINTED 1000 /* a command that printed its own line */
 
-static char* decode(char* text) {
-    char* out = text;
-    for (const char* in = text; text && *in; ++out) {
-        unsigned byte;
-        if (in[0] == '%' && sscanf(in + 1, "%2x", &byte) == 1) {
-            *out = (char)byte;
-            in += 3;
-        } else {
-            *out = *in++;
-        }
-    }
-    if (text)
-        *out = '\0';
-    return text ? text : "";
-}
+static T_DBUS_Client gt_Client;
 
 static void on_sms(const char* a, const char* b) {
     printf("event sms %s|%s\n", a, b);
@@ -59,126 +40,126 @@ static void on_other(DBusMessage* m) {
            member ? member : "-");
 }
 
-static void set_callbacks(const char* which) {
+static int32_t set_callbacks(const char* which) {
     int named = !strcmp(which, "all") || !strcmp(which, "named");
     int other = !strcmp(which, "all") || !strcmp(which, "other");
     v_DBUS_SetEventCallbacks(named ? on_sms : NULL, named ? on_hello : NULL,
                              named ? on_network : NULL, named ? on_goodbye : NULL,
                              named ? on_indicator : NULL, named ? on_whoisthere : NULL,
                              other ? on_other : NULL);
+    return 0;
 }
 
-/* Waits up to two seconds for a first queued message, lets the rest of the burst
- * arrive for 200 ms, then drains once. */
-static int drain(void) {
-    for (int i = 0; i < 40; ++i) {
-        if (dbus_connection_get_dispatch_status(gt_Client.pt_Connection) ==
-            DBUS_DISPATCH_DATA_REMAINS)
-            break;
-        dbus_connection_read_write(gt_Client.pt_Connection, 50);
-    }
+/* Waits up to two seconds for a first message, lets the rest of a burst arrive for
+ * 200 ms, then drains once. */
+static int32_t drain(void) {
+    DBusConnection* connection = gt_Client.pt_Connection;
+    for (int i = 0;
+         i < 40 && dbus_connection_get_dispatch_status(connection) != DBUS_DISPATCH_DATA_REMAINS;
+         ++i)
+        dbus_connection_read_write(connection, 50);
     for (int i = 0; i < 4; ++i)
-        dbus_connection_read_write(gt_Client.pt_Connection, 50);
+        dbus_connection_read_write(connection, 50);
     return s32_DBUS_ReceiveEvents(&gt_Client);
 }
 
-static void request(char* rest) {
-    char* peer = decode(strtok(rest, " "));
-    char* member = decode(strtok(NULL, " "));
-    char* size = strtok(NULL, " ");
-    char* arg = decode(strtok(NULL, ""));
-    int n = size ? atoi(size) : 0;
+static int32_t request(char** a) {
     char answer[512];
+    int n = atoi(a[3]);
     memset(answer, '#', sizeof answer);
-    int result = s32_DBUS_Request(&gt_Client, peer, member, arg, answer, n);
-    int shown = n > 0 && n < (int)sizeof answer ? n : 0;
-    printf("result %d answer %.*s\n", result, (int)strnlen(answer, (size_t)shown), answer);
+    int32_t result = s32_DBUS_Request(&gt_Client, a[1], a[2], a[4], answer, n);
+    printf("result %d answer %.*s\n", result,
+           (int)strnlen(answer, n > 0 && n < (int)sizeof answer ? (size_t)n : 0), answer);
+    return PRINTED;
 }
 
-static int command(char* line) {
-    char* verb = strtok(line, " ");
-    char* rest = strtok(NULL, "");
-    if (!verb)
-        return 0;
-    if (!strcmp(verb, "register")) { /* register NAME [VERSION] */
-        char* name = decode(strtok(rest, " "));
-        char* version = strtok(NULL, " ");
-        snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", name);
-        snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "%s",
-                 version ? decode(version) : "v1");
+static int32_t add_match(const char* rule) {
+    DBusError error;
+    dbus_error_init(&error);
+    dbus_bus_add_match(gt_Client.pt_Connection, rule, &error);
+    int32_t failed = dbus_error_is_set(&error) ? -1 : 0;
+    dbus_error_free(&error);
+    return failed;
+}
+
+static int32_t nullchecks(void) {
+    char buf[4];
+    printf("nullchecks %d %d %d %d %d %d %d %d %d %d %d %d %d %d %d\n", s32_DBUS_Register(NULL),
+           s32_DBUS_Unregister(NULL), s32_DBUS_SendHello(NULL), s32_DBUS_SendGoodbye(NULL),
+           s32_DBUS_SendWhoIsThere(NULL), s32_DBUS_RegisterWatchdog(NULL),
+           s32_DBUS_TriggerWatchdog(NULL), s32_DBUS_CancelWatchdog(NULL),
+           s32_DBUS_SendStayAlive(NULL, 1), s32_DBUS_GetIgnition(NULL),
+           s32_DBUS_Request(NULL, "p", "m", "a", buf, 4),
+           s32_DBUS_Request(&gt_Client, "p", "m", "a", buf, 0),
+           s32_DBUS_Notify(NULL, "p", "m", "a"), s32_DBUS_ReceiveEvents(NULL),
+           s32_DBUS_SendStayAlive(&gt_Client, 0));
+    return PRINTED;
+}
+
+static int32_t command(char** a) {
+    static const struct {
+        const char* name;
+        int32_t (*call)(T_DBUS_Client*);
+    } simple[] = {{"hello", s32_DBUS_SendHello},           {"goodbye", s32_DBUS_SendGoodbye},
+                  {"whoisthere", s32_DBUS_SendWhoIsThere}, {"unregister", s32_DBUS_Unregister},
+                  {"trigger", s32_DBUS_TriggerWatchdog},   {"cancel", s32_DBUS_CancelWatchdog},
+                  {"ignition", s32_DBUS_GetIgnition}};
+    for (size_t i = 0; i < sizeof simple / sizeof simple[0]; ++i)
+        if (!strcmp(a[0], simple[i].name))
+            return simple[i].call(&gt_Client);
+    if (!strcmp(a[0], "register")) {
+        snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", a[1]);
+        snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "%s", *a[2] ? a[2] : "v1");
         snprintf(gt_Client.acn_Info, sizeof gt_Client.acn_Info, "info");
         snprintf(gt_Client.acn_Description, sizeof gt_Client.acn_Description, "test driver");
         return s32_DBUS_Register(&gt_Client);
     }
-    if (!strcmp(verb, "hello"))
-        return s32_DBUS_SendHello(&gt_Client);
-    if (!strcmp(verb, "goodbye"))
-        return s32_DBUS_SendGoodbye(&gt_Client);
-    if (!strcmp(verb, "whoisthere"))
-        return s32_DBUS_SendWhoIsThere(&gt_Client);
-    if (!strcmp(verb, "unregister"))
-        return s32_DBUS_Unregister(&gt_Client);
-    if (!strcmp(verb, "trigger"))
-        return s32_DBUS_TriggerWatchdog(&gt_Client);
-    if (!strcmp(verb, "cancel"))
-        return s32_DBUS_CancelWatchdog(&gt_Client);
-    if (!strcmp(verb, "ignition"))
-        return s32_DBUS_GetIgnition(&gt_Client);
-    if (!strcmp(verb, "stayalive"))
-        return s32_DBUS_SendStayAlive(&gt_Client, (uint32_t)strtoul(rest, NULL, 10));
-    if (!strcmp(verb, "watchdog")) {
-        char* interval = strtok(rest, " ");
-        char* cmd = strtok(NULL, "");
-        gt_Client.s32_WatchdogInterval = atoi(interval);
-        snprintf(gt_Client.acn_WatchdogCmd, sizeof gt_Client.acn_WatchdogCmd, "%s", decode(cmd));
+    if (!strcmp(a[0], "watchdog")) {
+        gt_Client.s32_WatchdogInterval = atoi(a[1]);
+        snprintf(gt_Client.acn_WatchdogCmd, sizeof gt_Client.acn_WatchdogCmd, "%s", a[2]);
         return s32_DBUS_RegisterWatchdog(&gt_Client);
     }
-    if (!strcmp(verb, "notify")) {
-        char* peer = decode(strtok(rest, " "));
-        char* member = decode(strtok(NULL, " "));
-        return s32_DBUS_Notify(&gt_Client, peer, member, decode(strtok(NULL, "")));
-    }
-    if (!strcmp(verb, "match")) {
-        DBusError error;
-        dbus_error_init(&error);
-        dbus_bus_add_match(gt_Client.pt_Connection, rest, &error);
-        int failed = dbus_error_is_set(&error);
-        dbus_error_free(&error);
-        return failed ? -1 : 0;
-    }
-    if (!strcmp(verb, "callbacks")) {
-        set_callbacks(rest ? rest : "none");
-        return 0;
-    }
-    if (!strcmp(verb, "drain"))
+    if (!strcmp(a[0], "stayalive"))
+        return s32_DBUS_SendStayAlive(&gt_Client, (uint32_t)strtoul(a[1], NULL, 10));
+    if (!strcmp(a[0], "notify"))
+        return s32_DBUS_Notify(&gt_Client, a[1], a[2], a[3]);
+    if (!strcmp(a[0], "request"))
+        return request(a);
+    if (!strcmp(a[0], "match"))
+        return add_match(a[1]);
+    if (!strcmp(a[0], "callbacks"))
+        return set_callbacks(a[1]);
+    if (!strcmp(a[0], "drain"))
         return drain();
-    if (!strcmp(verb, "request")) {
-        request(rest);
-        return 1000;
+    if (!strcmp(a[0], "nullchecks"))
+        return nullchecks();
+    printf("unknown %s\n", a[0]);
+    return PRINTED;
+}
+
+static char* decode(char* text) {
+    char* out = text;
+    for (const char* in = text; *in; ++out) {
+        unsigned byte;
+        if (in[0] == '%' && sscanf(in + 1, "%2x", &byte) == 1)
+            *out = (char)byte, in += 3;
+        else
+            *out = *in++;
     }
-    if (!strcmp(verb, "nullchecks")) {
-        char buf[4];
-        printf("nullchecks %d %d %d %d %d %d %d %d %d %d %d %d %d %d %d\n", s32_DBUS_Register(NULL),
-               s32_DBUS_Unregister(NULL), s32_DBUS_SendHello(NULL), s32_DBUS_SendGoodbye(NULL),
-               s32_DBUS_SendWhoIsThere(NULL), s32_DBUS_RegisterWatchdog(NULL),
-               s32_DBUS_TriggerWatchdog(NULL), s32_DBUS_CancelWatchdog(NULL),
-               s32_DBUS_SendStayAlive(NULL, 1), s32_DBUS_GetIgnition(NULL),
-               s32_DBUS_Request(NULL, "p", "m", "a", buf, 4),
-               s32_DBUS_Request(&gt_Client, "p", "m", "a", buf, 0),
-               s32_DBUS_Notify(NULL, "p", "m", "a"), s32_DBUS_ReceiveEvents(NULL),
-               s32_DBUS_SendStayAlive(&gt_Client, 0));
-        return 1000;
-    }
-    printf("unknown %s\n", verb);
-    return 1000;
+    *out = '\0';
+    return text;
 }
 
 int main(void) {
     char line[4096];
     while (fgets(line, sizeof line, stdin)) {
-        line[strcspn(line, "\n")] = '\0';
-        int result = command(line);
-        if (result != 1000)
+        char empty[6][1] = {""};
+        char* a[6] = {empty[0], empty[1], empty[2], empty[3], empty[4], empty[5]};
+        char* word = strtok(line, " \n");
+        for (int i = 0; word && i < 6; ++i, word = strtok(NULL, " \n"))
+            a[i] = decode(word);
+        int32_t result = command(a);
+        if (result != PRINTED)
             printf("result %d\n", result);
         fflush(stdout);
     }

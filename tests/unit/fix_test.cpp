@@ -8,120 +8,77 @@
 namespace {
 
 constexpr double kNaN = NAN;
+constexpr double kT = 1764505200.25;
 
-T_GpsReport t_Fix3D(double f64_Lat = 48.5, double f64_Track = 90.0) {
-    return {1, 3, 7, 1764505200.25, f64_Lat, 11.5, 520.0, f64_Track, 10.0};
-}
-T_GpsReport t_Miss() {
-    return {0, 1, 0, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
-}
+// status, mode, satellites, time, latitude, longitude, altitude, track, speed (m/s)
+constexpr T_GpsReport kFix3D{1, 3, 7, kT, 48.5, 11.5, 520.0, 90.0, 10.0};
+constexpr T_GpsReport kMiss{0, 1, 0, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
 
 struct Tracker {
     T_GpsState t_State{};
     std::uint8_t u8_Miss = 0;
-    bool b_Fold(const T_GpsReport& t_Report) { return b_Fix_Fold(&t_State, &u8_Miss, t_Report); }
-    std::string t_Marks() const {
-        return std::string(t_State.acn_Status) + "/" + t_State.acn_Warn + "/" +
-               t_State.acn_Quality + "/" + std::to_string(t_State.u8_Valid) + "/" +
-               std::to_string(t_State.u8_FixType);
+    // The state after folding the report, as one line.
+    std::string t_Fold(const T_GpsReport& t_Report) {
+        b_Fix_Fold(&t_State, &u8_Miss, t_Report);
+        char acn_Line[256];
+        std::snprintf(acn_Line, sizeof acn_Line, "%s/%s/%s v%u f%u m%u %g %g %g %.2f %g %g s%u",
+                      t_State.acn_Status, t_State.acn_Warn, t_State.acn_Quality, t_State.u8_Valid,
+                      t_State.u8_FixType, u8_Miss, t_State.f64_Latitude, t_State.f64_Longitude,
+                      t_State.f64_Altitude, t_State.f64_Time, t_State.f64_Course, t_State.f64_Speed,
+                      t_State.u8_Satellites);
+        return acn_Line;
     }
 };
 
-TEST(FixRule, StatusAndModeDecideWhatIsAFix) {
-    struct Case {
-        int s32_Status;
-        int s32_Mode;
-        bool b_Fix;
-    } const at_Cases[] = {
-        {1, 2, true},  {1, 3, true},  {2, 3, true},  {9, 2, true},
-        {0, 3, false}, {1, 1, false}, {1, 0, false}, {0, 0, false},
-    };
-    for (const Case& t_Case : at_Cases) {
+TEST(FixRule, StatusAtLeastOneAndModeAtLeastTwoMakeAFix) {
+    const int as32_Cases[][3] = {{1, 2, 1}, {1, 3, 1}, {2, 3, 1}, {9, 2, 1},
+                                 {0, 3, 0}, {1, 1, 0}, {1, 0, 0}, {0, 0, 0}};
+    for (const auto& as32_Case : as32_Cases) {
+        T_GpsReport t_Report = kFix3D;
+        t_Report.s32_Status = as32_Case[0];
+        t_Report.s32_Mode = as32_Case[1];
         Tracker t_Tracker;
-        T_GpsReport t_Report = t_Fix3D();
-        t_Report.s32_Status = t_Case.s32_Status;
-        t_Report.s32_Mode = t_Case.s32_Mode;
-        EXPECT_EQ(t_Case.b_Fix, t_Tracker.b_Fold(t_Report))
-            << t_Case.s32_Status << "/" << t_Case.s32_Mode;
+        EXPECT_EQ(as32_Case[2] == 1, b_Fix_Fold(&t_Tracker.t_State, &t_Tracker.u8_Miss, t_Report))
+            << as32_Case[0] << "/" << as32_Case[1];
     }
 }
 
-TEST(FixRule, ThreeDimensionalFixCopiesEverything) {
-    Tracker t_T;
-    t_T.b_Fold(t_Fix3D());
-    EXPECT_EQ("NMEA/A/1/1/2", t_T.t_Marks());
-    EXPECT_EQ(48.5, t_T.t_State.f64_Latitude);
-    EXPECT_EQ(11.5, t_T.t_State.f64_Longitude);
-    EXPECT_EQ(520.0, t_T.t_State.f64_Altitude);
-    EXPECT_EQ(1764505200.25, t_T.t_State.f64_Time);
-    EXPECT_EQ(90.0, t_T.t_State.f64_Course);
-    EXPECT_DOUBLE_EQ(36.0, t_T.t_State.f64_Speed); // 10 m/s in km/h
-    EXPECT_EQ(7, t_T.t_State.u8_Satellites);
-}
-
-TEST(FixRule, NaNAndTwoDimensionalFixesKeepEarlierValues) {
-    Tracker t_T;
-    t_T.b_Fold(t_Fix3D());
-    T_GpsReport t_2D = t_Fix3D(kNaN, 180.0);
-    t_2D.s32_Mode = 2;
-    t_2D.f64_Altitude = 1.0;
-    t_T.b_Fold(t_2D);
-    EXPECT_EQ("NMEA/A/1/1/1", t_T.t_Marks());
-    EXPECT_EQ(48.5, t_T.t_State.f64_Latitude);
-    EXPECT_EQ(520.0, t_T.t_State.f64_Altitude);
-    EXPECT_EQ(90.0, t_T.t_State.f64_Course);
-
-    T_GpsReport t_NoTrack = t_Fix3D(1.0, kNaN);
-    t_NoTrack.f64_Speed = 99.0;
-    t_NoTrack.f64_Altitude = 600.0;
-    t_T.b_Fold(t_NoTrack);
-    EXPECT_EQ(2, t_T.t_State.u8_FixType);
-    EXPECT_EQ(600.0, t_T.t_State.f64_Altitude);
-    EXPECT_EQ(90.0, t_T.t_State.f64_Course);
-    EXPECT_DOUBLE_EQ(36.0, t_T.t_State.f64_Speed); // not updated without a track
-
-    T_GpsReport t_NoSpeed = t_Fix3D(1.0, 45.0);
-    t_NoSpeed.f64_Speed = kNaN;
-    t_T.b_Fold(t_NoSpeed);
-    EXPECT_TRUE(std::isnan(t_T.t_State.f64_Speed)); // converted even when NaN
-}
-
-TEST(FixRule, FifthConsecutiveMissMarksNoneAndKeepsThePosition) {
-    Tracker t_T;
-    t_T.b_Fold(t_Fix3D());
-    for (int i = 1; i <= 4; ++i) {
-        t_T.b_Fold(t_Miss());
-        EXPECT_EQ("NMEA/A/1/1/2", t_T.t_Marks()) << "miss " << i;
+TEST(FixRule, FoldsReportsInSequence) {
+    const std::string t_Fix = "NMEA/A/1 v1 f2 m0 48.5 11.5 520 1764505200.25 90 36 s7";
+    const std::string t_None = "NONE/V/0 v0 f0 m4 48.5 11.5 520 1764505200.25 90 36 s7";
+    const struct {
+        T_GpsReport t_Report;
+        std::string t_Expected;
+    } at_Steps[] = {
+        {kFix3D, t_Fix},
+        // 2D without latitude: no altitude, course or speed; the rest is taken
+        {{1, 2, 5, kT + 1, kNaN, 12.0, 1.0, 180.0, 1.0},
+         "NMEA/A/1 v1 f1 m0 48.5 12 520 1764505201.25 90 36 s5"},
+        // 3D without track: altitude only; without a time the time stays
+        {{1, 3, 7, kNaN, 1.0, 2.0, 600.0, kNaN, 99.0},
+         "NMEA/A/1 v1 f2 m0 1 2 600 1764505201.25 90 36 s7"},
+        // 3D with a track and no speed: the speed is converted all the same
+        {{1, 3, 300, kT, 48.5, 11.5, 520.0, 45.0, kNaN},
+         "NMEA/A/1 v1 f2 m0 48.5 11.5 520 1764505200.25 45 nan s44"},
+        {kFix3D, t_Fix},
+        {kMiss, "NMEA/A/1 v1 f2 m1 48.5 11.5 520 1764505200.25 90 36 s7"},
+        {kMiss, "NMEA/A/1 v1 f2 m2 48.5 11.5 520 1764505200.25 90 36 s7"},
+        {kMiss, "NMEA/A/1 v1 f2 m3 48.5 11.5 520 1764505200.25 90 36 s7"},
+        {kMiss, "NMEA/A/1 v1 f2 m4 48.5 11.5 520 1764505200.25 90 36 s7"},
+        {kMiss, t_None},
+        {kMiss, t_None},
+        {kFix3D, t_Fix},
+    };
+    Tracker t_Tracker;
+    for (const auto& t_Step : at_Steps) {
+        EXPECT_EQ(t_Step.t_Expected, t_Tracker.t_Fold(t_Step.t_Report));
     }
-    for (int i = 5; i <= 8; ++i) {
-        t_T.b_Fold(t_Miss());
-        EXPECT_EQ("NONE/V/0/0/0", t_T.t_Marks()) << "miss " << i;
-        EXPECT_EQ(4, t_T.u8_Miss);
-    }
-    EXPECT_EQ(48.5, t_T.t_State.f64_Latitude);
-    EXPECT_EQ(7, t_T.t_State.u8_Satellites);
-    t_T.b_Fold(t_Fix3D());
-    EXPECT_EQ("NMEA/A/1/1/2", t_T.t_Marks());
-    EXPECT_EQ(0, t_T.u8_Miss);
-}
-
-TEST(FixRule, MissesFromStartMarkNoneWithZeroNumbers) {
-    Tracker t_T;
+    Tracker t_Fresh; // misses from the start mark NONE with zero numbers
     for (int i = 0; i < 4; ++i) {
-        t_T.b_Fold(t_Miss());
+        EXPECT_EQ("// v0 f0 m" + std::to_string(i + 1) + " 0 0 0 0.00 0 0 s0",
+                  t_Fresh.t_Fold(kMiss));
     }
-    EXPECT_EQ("///0/0", t_T.t_Marks());
-    t_T.b_Fold(t_Miss());
-    EXPECT_EQ("NONE/V/0/0/0", t_T.t_Marks());
-    EXPECT_EQ(0.0, t_T.t_State.f64_Latitude);
-}
-
-TEST(FixRule, SatellitesAreTheLowEightBits) {
-    Tracker t_T;
-    T_GpsReport t_Report = t_Fix3D();
-    t_Report.s32_SatellitesUsed = 300;
-    t_T.b_Fold(t_Report);
-    EXPECT_EQ(44, t_T.t_State.u8_Satellites);
+    EXPECT_EQ("NONE/V/0 v0 f0 m4 0 0 0 0.00 0 0 s0", t_Fresh.t_Fold(kMiss));
 }
 
 } // namespace

@@ -3,61 +3,52 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
-gps_data_t t_Data(int s32_Status, int s32_Mode) {
+TEST(GpsdReport, WhatLibgps322DeliversMapsToTheFixRuleInputs) {
+    // gpsd sends no status for an ordinary fix, and libgps then reads 0.
+    const int as32_Cases[][3] = {
+        {STATUS_NO_FIX, MODE_3D, STATUS_FIX},        {STATUS_NO_FIX, MODE_2D, STATUS_FIX},
+        {STATUS_NO_FIX, MODE_NO_FIX, STATUS_NO_FIX}, {STATUS_NO_FIX, MODE_NOT_SEEN, STATUS_NO_FIX},
+        {STATUS_DGPS_FIX, MODE_3D, STATUS_DGPS_FIX}, {STATUS_FIX, MODE_NO_FIX, STATUS_FIX}};
+    for (const auto& as32_Case : as32_Cases) {
+        gps_data_t t_D{};
+        gps_clear_fix(&t_D.fix);
+        t_D.fix.status = as32_Case[0];
+        t_D.fix.mode = as32_Case[1];
+        EXPECT_EQ(as32_Case[2], t_Gpsd_Report(t_D).s32_Status) << as32_Case[0] << as32_Case[1];
+    }
     gps_data_t t_D{};
     gps_clear_fix(&t_D.fix);
-    t_D.fix.status = s32_Status;
-    t_D.fix.mode = s32_Mode;
-    t_D.set = STATUS_SET | MODE_SET; // libgps 3.22 sets both for every TPV
-    return t_D;
-}
-
-TEST(GpsdReport, StatusFromWhatLibgps322Delivers) {
-    struct Case {
-        int s32_Status;
-        int s32_Mode;
-        int s32_Derived;
-    } const at_Cases[] = {
-        {STATUS_NO_FIX, MODE_3D, STATUS_FIX}, // ordinary fix: gpsd sends no status
-        {STATUS_NO_FIX, MODE_2D, STATUS_FIX},          {STATUS_NO_FIX, MODE_NO_FIX, STATUS_NO_FIX},
-        {STATUS_NO_FIX, MODE_NOT_SEEN, STATUS_NO_FIX}, {STATUS_DGPS_FIX, MODE_3D, STATUS_DGPS_FIX},
-        {STATUS_FIX, MODE_NO_FIX, STATUS_FIX}, // stays a miss through the mode
-    };
-    for (const Case& t_Case : at_Cases) {
-        EXPECT_EQ(t_Case.s32_Derived,
-                  t_Gpsd_Report(t_Data(t_Case.s32_Status, t_Case.s32_Mode)).s32_Status)
-            << t_Case.s32_Status << "/" << t_Case.s32_Mode;
-    }
-}
-
-TEST(GpsdReport, TimeAltitudeAndUnsetValues) {
-    gps_data_t t_D = t_Data(0, MODE_3D);
-    EXPECT_TRUE(std::isnan(t_Gpsd_Report(t_D).f64_Time)); // unset time is not supplied
+    EXPECT_TRUE(std::isnan(t_Gpsd_Report(t_D).f64_Time)); // an unset time is not supplied
     t_D.fix.time = {1764505200, 250000000};
-    t_D.fix.altitude = 1.0; // deprecated, never read
+    t_D.fix.mode = MODE_3D;
+    t_D.fix.latitude = 1.5;
+    t_D.fix.longitude = 2.5;
+    t_D.fix.altitude = 9.0; // deprecated and never read: altMSL is the altitude
     t_D.fix.altMSL = 521.6;
+    t_D.fix.track = 4.5;
+    t_D.fix.speed = 5.5;
     t_D.satellites_used = 9;
     const T_GpsReport t_R = t_Gpsd_Report(t_D);
-    EXPECT_DOUBLE_EQ(1764505200.25, t_R.f64_Time);
-    EXPECT_EQ(521.6, t_R.f64_Altitude);
-    EXPECT_EQ(9, t_R.s32_SatellitesUsed);
-    EXPECT_TRUE(std::isnan(t_R.f64_Latitude)); // gps_clear_fix leaves NaN
+    EXPECT_EQ((std::vector<double>{1764505200.25, 1.5, 2.5, 521.6, 4.5, 5.5, 9, 3}),
+              (std::vector<double>{t_R.f64_Time, t_R.f64_Latitude, t_R.f64_Longitude,
+                                   t_R.f64_Altitude, t_R.f64_Track, t_R.f64_Speed,
+                                   static_cast<double>(t_R.s32_SatellitesUsed),
+                                   static_cast<double>(t_R.s32_Mode)}));
 }
 
-TEST(GpsdPort, EndpointRule) {
-    struct Case {
+TEST(GpsdReport, EndpointRule) {
+    const struct {
         std::uint16_t u16_Port;
         const char* pc_Spec;
         const char* pc_Port;
-    } const at_Cases[] = {
-        {0, "", "2947"},       {0, ":0", "2947"},         {0, ":abc", "2947"},
-        {0, ":65536", "2947"}, {2948, ":2948", "2948"},   {12, ":12ab", "12ab"},
-        {1, ":1:ab", "1"},     {4464, ":70000", "70000"},
-    };
-    for (const Case& t_Case : at_Cases) {
+    } at_Cases[] = {{0, "", "2947"},          {0, ":0", "2947"},     {0, ":65536", "2947"},
+                    {2948, ":2948", "2948"},  {12, ":12ab", "12ab"}, {1, ":1:ab", "1"},
+                    {4464, ":70000", "70000"}};
+    for (const auto& t_Case : at_Cases) {
         T_Config t_Config{};
         t_Config.u16_GpsTcpPort = t_Case.u16_Port;
         std::snprintf(t_Config.acn_GpsSourceSpec, sizeof t_Config.acn_GpsSourceSpec, "%s",

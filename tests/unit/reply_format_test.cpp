@@ -5,11 +5,15 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
+#include <sstream>
 #include <string>
-#include <vector>
 
 namespace {
+
+// Fix times past 2038 only where time_t has 64 bits; a 32-bit time_t (armhf) cannot
+// hold them, and they leave the time fields as they were.
+constexpr bool kWideTime = sizeof(std::time_t) == 8;
+const double kFixTime = static_cast<double>(s64_Utc(2014, 3, 5, 12, 34, 56)) + 0.9;
 
 class ReplyFormat : public testing::Test {
   protected:
@@ -17,114 +21,80 @@ class ReplyFormat : public testing::Test {
         setenv("TZ", "UTC", 1);
         tzset();
     }
-    // The twelve reply texts, status and warning straight from the state.
-    std::vector<std::string> t_Reply(const T_GpsState& t_State) {
+    // The twelve reply texts joined by '|'; status and warning come from the state.
+    std::string t_Reply(const T_GpsState& t_State) {
         v_Reply_Refresh(&t_Texts, t_State);
-        return {t_State.acn_Status,   t_Texts.acn_Latitude, t_Texts.acn_Longitude,
-                t_Texts.acn_Altitude, t_Texts.acn_Time,     t_Texts.acn_Satellites,
-                t_Texts.acn_Quality,  t_State.acn_Warn,     t_Texts.acn_Speed,
-                t_Texts.acn_Course,   t_Texts.acn_Date,     t_Texts.acn_UTC};
+        std::string t_Out = t_State.acn_Status;
+        for (const char* pc_Text : std::initializer_list<const char*>{
+                 t_Texts.acn_Latitude, t_Texts.acn_Longitude, t_Texts.acn_Altitude,
+                 t_Texts.acn_Time, t_Texts.acn_Satellites, t_Texts.acn_Quality, +t_State.acn_Warn,
+                 t_Texts.acn_Speed, t_Texts.acn_Course, t_Texts.acn_Date, t_Texts.acn_UTC}) {
+            t_Out += std::string("|") + pc_Text;
+        }
+        return t_Out;
     }
+    // Time, date and UTC of the reply.
+    std::string t_TimeFields(const T_GpsState& t_State) {
+        std::istringstream t_In(t_Reply(t_State));
+        std::string t_Fields[12];
+        for (std::string& t_Field : t_Fields) {
+            std::getline(t_In, t_Field, '|');
+        }
+        return t_Fields[4] + "|" + t_Fields[10] + "|" + t_Fields[11];
+    }
+    // valid, status, lat, lon, alt, time, satellites, warn, speed, course, quality, fix type
     static T_GpsState t_Fix(double f64_Time) {
-        T_GpsState t_S{1, "NMEA", 48.1234567, 11.5, 521.6, f64_Time, 7, "A", 36.0, 90.5, "1", 2};
-        return t_S;
+        return {1, "NMEA", 48.1234567, 11.5, 521.6, f64_Time, 7, "A", 36.0, 90.5, "1", 2};
     }
     T_ReplyTexts t_Texts{};
 };
 
-TEST_F(ReplyFormat, BeforeAnyReport) {
-    const std::vector<std::string> t_Expected = {"",        "0.000000", "0.000000", "",
-                                                 "000000",  "0",        "",         "",
-                                                 "0.00000", "0.00000",  "010170",   "010100002070"};
-    EXPECT_EQ(t_Expected, t_Reply(T_GpsState{}));
-}
-
-TEST_F(ReplyFormat, ThreeDimensionalFix) {
-    const std::vector<std::string> t_Expected = {
-        "NMEA", "48.123457", "11.500000", "522",      "123456", "7",
-        "1",    "A",         "36.00000",  "90.50000", "050314", "030512342014"};
-    EXPECT_EQ(t_Expected,
-              t_Reply(t_Fix(static_cast<double>(s64_Utc(2014, 3, 5, 12, 34, 56)) + 0.9)));
-}
-
-// Past 2038 only where time_t has 64 bits; a 32-bit time_t (armhf) cannot hold
-// those fix times, and they leave the fields as the previous case set them.
-constexpr bool kWideTime = sizeof(std::time_t) == 8;
-
-TEST_F(ReplyFormat, YearRuleForTheUtcField) {
-    struct Case {
-        std::int64_t s64_Time;
-        const char* pc_Date;
-        const char* pc_Utc;
-    } const at_Cases[] = {
-        {s64_Utc(2006, 12, 31, 23, 59, 59), "311206", "0"},
-        {s64_Utc(2007, 1, 1, 0, 0, 0), "010107", "010100002007"},
-        {s64_Utc(1999, 6, 7, 8, 9, 10), "070699", "060708092099"},
-        {s64_Utc(2038, 1, 19, 3, 14, 8), kWideTime ? "190138" : "070699",
-         kWideTime ? "011903142038" : "060708092099"},
-        {s64_Utc(2100, 2, 3, 4, 5, 6), kWideTime ? "030200" : "070699",
-         kWideTime ? "0" : "060708092099"},
+TEST_F(ReplyFormat, FieldsKeepTheirLastUsableText) {
+    const struct {
+        T_GpsState t_State;
+        const char* pc_Expected;
+    } at_Steps[] = {
+        {T_GpsState{}, "|0.000000|0.000000||000000|0|||0.00000|0.00000|010170|010100002070"},
+        {{1, "NMEA", 1.0, 2.0, 3.0, 0.0, 9, "A", 4.0, 5.0, "1", 1}, // 2D: no altitude yet
+         "NMEA|1.000000|2.000000||000000|9|1|A|4.00000|5.00000|010170|010100002070"},
+        {t_Fix(kFixTime),
+         "NMEA|48.123457|11.500000|522|123456|7|1|A|36.00000|90.50000|050314|030512342014"},
+        {{0, "NONE", NAN, -NAN, NAN, NAN, 7, "V", NAN, NAN, "0", 2}, // "-nan" is no "nan"
+         "NONE|48.123457|-nan|522|123456|7|0|V|36.00000|90.50000|050314|030512342014"},
+        {{1, "NMEA", 1.0, 2.0, 9999.0, kFixTime, 7, "A", 36.0, 90.5, "1", 1},
+         "NMEA|1.000000|2.000000|522|123456|7|1|A|36.00000|90.50000|050314|030512342014"},
+        // texts that do not fit: speed of 12 characters, altitude of 16 digits
+        {{1, "NMEA", 1.0, 2.0, 1e15, INFINITY, 7, "A", 100000.0, -INFINITY, "1", 2},
+         "NMEA|1.000000|2.000000|522|123456|7|1|A|36.00000|-inf|050314|030512342014"},
+        {{1, "NMEA", 1.0, 2.0, 999999999999999.0, kFixTime, 7, "A", 99999.99999, 1.0, "1", 2},
+         "NMEA|1.000000|2.000000|999999999999999|123456|7|1|A|99999.99999|1.00000|050314|"
+         "030512342014"},
     };
-    for (const Case& t_Case : at_Cases) {
-        const std::vector<std::string> t_R = t_Reply(t_Fix(static_cast<double>(t_Case.s64_Time)));
-        EXPECT_EQ(t_Case.pc_Date, t_R[10]);
-        EXPECT_EQ(t_Case.pc_Utc, t_R[11]);
+    for (const auto& t_Step : at_Steps) {
+        EXPECT_EQ(t_Step.pc_Expected, t_Reply(t_Step.t_State));
     }
 }
 
-TEST_F(ReplyFormat, UnusableValuesRepeatTheEarlierText) {
-    t_Reply(t_Fix(static_cast<double>(s64_Utc(2026, 11, 30, 10, 0, 0))));
-    T_GpsState t_Bad = t_Fix(NAN);
-    t_Bad.f64_Latitude = NAN;
-    t_Bad.f64_Speed = NAN;
-    t_Bad.f64_Course = NAN;
-    t_Bad.f64_Altitude = NAN;
-    t_Bad.f64_Longitude = -NAN; // "-nan" is not the unusable text
-    const std::vector<std::string> t_R = t_Reply(t_Bad);
-    EXPECT_EQ("48.123457", t_R[1]);
-    EXPECT_EQ("-nan", t_R[2]);
-    EXPECT_EQ("522", t_R[3]);
-    EXPECT_EQ("100000", t_R[4]);
-    EXPECT_EQ("36.00000", t_R[8]);
-    EXPECT_EQ("90.50000", t_R[9]);
-    EXPECT_EQ("301126", t_R[10]);
-}
-
-TEST_F(ReplyFormat, AltitudeOnlyFromThreeDimensionalFixes) {
-    T_GpsState t_2D = t_Fix(0);
-    t_2D.u8_FixType = 1;
-    EXPECT_EQ("", t_Reply(t_2D)[3]);
-    t_Reply(t_Fix(0));
-    t_2D.f64_Altitude = 9999.0;
-    EXPECT_EQ("522", t_Reply(t_2D)[3]);
-}
-
-TEST_F(ReplyFormat, TextsThatDoNotFitKeepTheEarlierText) {
-    t_Reply(t_Fix(0));
-    T_GpsState t_Huge = t_Fix(0);
-    t_Huge.f64_Speed = 100000.0; // "100000.00000" is 12 characters
-    t_Huge.f64_Altitude = 1e15;  // 16 digits
-    t_Huge.f64_Course = -INFINITY;
-    t_Huge.f64_Time = INFINITY;
-    const std::vector<std::string> t_R = t_Reply(t_Huge);
-    EXPECT_EQ("36.00000", t_R[8]);
-    EXPECT_EQ("522", t_R[3]);
-    EXPECT_EQ("-inf", t_R[9]);
-    EXPECT_EQ("000000", t_R[4]);
-    t_Huge.f64_Speed = 99999.99999;
-    t_Huge.f64_Altitude = 999999999999999.0;
-    EXPECT_EQ("99999.99999", t_Reply(t_Huge)[8]);
-    EXPECT_EQ("999999999999999", t_Reply(t_Huge)[3]);
-}
-
-TEST_F(ReplyFormat, TimeFieldsFollowTheLocalZone) {
+TEST_F(ReplyFormat, YearRuleForTheUtcField) {
+    const struct {
+        std::int64_t s64_Time;
+        const char* pc_Fields; // time|date|UTC
+    } at_Cases[] = {
+        {s64_Utc(2006, 12, 31, 23, 59, 59), "235959|311206|0"},
+        {s64_Utc(2007, 1, 1, 0, 0, 0), "000000|010107|010100002007"},
+        {s64_Utc(1999, 6, 7, 8, 9, 10), "080910|070699|060708092099"},
+        {s64_Utc(2038, 1, 19, 3, 14, 8),
+         kWideTime ? "031408|190138|011903142038" : "080910|070699|060708092099"},
+        {s64_Utc(2100, 2, 3, 4, 5, 6),
+         kWideTime ? "040506|030200|0" : "080910|070699|060708092099"},
+    };
+    for (const auto& t_Case : at_Cases) {
+        EXPECT_EQ(t_Case.pc_Fields, t_TimeFields(t_Fix(static_cast<double>(t_Case.s64_Time))));
+    }
     setenv("TZ", "IST-5:30", 1); // UTC+05:30 as a POSIX rule, no tzdata needed
     tzset();
-    const std::vector<std::string> t_R =
-        t_Reply(t_Fix(static_cast<double>(s64_Utc(2026, 12, 31, 20, 0, 0))));
-    EXPECT_EQ("013000", t_R[4]);
-    EXPECT_EQ("010127", t_R[10]);
-    EXPECT_EQ("010101302027", t_R[11]);
+    EXPECT_EQ("013000|010127|010101302027",
+              t_TimeFields(t_Fix(static_cast<double>(s64_Utc(2026, 12, 31, 20, 0, 0)))));
 }
 
 } // namespace

@@ -1,8 +1,7 @@
-// Broken-down time for test fixtures.
+// Times for test fixtures.
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 
 // Seconds since 1970 of a UTC date, without time_t (32 bits on armhf).
 constexpr std::int64_t s64_Utc(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M,
@@ -15,16 +14,4 @@ constexpr std::int64_t s64_Utc(int s32_Year, int s32_Mon, int s32_Day, int s32_H
         s32_YearOfEra * 365 + s32_YearOfEra / 4 - s32_YearOfEra / 100 + s32_DayOfYear;
     const std::int64_t s64_Days = std::int64_t{s32_Era} * 146097 + s32_DayOfEra - 719468;
     return s64_Days * 86400 + s32_H * 3600 + s32_M * 60 + s32_S;
-}
-
-inline std::tm t_Tm(int s32_Year, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S) {
-    std::tm t_Result{};
-    t_Result.tm_year = s32_Year - 1900;
-    t_Result.tm_mon = s32_Mon - 1;
-    t_Result.tm_mday = s32_Day;
-    t_Result.tm_hour = s32_H;
-    t_Result.tm_min = s32_M;
-    t_Result.tm_sec = s32_S;
-    t_Result.tm_isdst = -1;
-    return t_Result;
 }
