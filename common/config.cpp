@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -71,7 +73,43 @@ void mv_Config_ReadPort(const char* pc_Value, T_Config* pt_Config) {
     pt_Config->u16_GpsTcpPort = static_cast<std::uint16_t>(std::atoi(pc_Value));
 }
 
+// __DATE__ as "YYYY-MM-DD": the empty value of clock_not_before means the build date.
+void mv_Config_BuildDate(char (&acn_Date)[11]) {
+    constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const std::size_t u32_Month = kMonths.find(std::string_view(__DATE__, 3)) / 3 + 1;
+    std::snprintf(acn_Date, sizeof acn_Date, "%.4s-%02zu-%02d", __DATE__ + 7, u32_Month,
+                  std::atoi(__DATE__ + 4));
+}
+
+void mv_Config_ReadNotBefore(const char* pc_Value, T_Config* pt_Config) {
+    char acn_BuildDate[11];
+    mv_Config_BuildDate(acn_BuildDate);
+    pt_Config->s64_ClockNotBefore =
+        s64_Config_ParseDate(*pc_Value != '\0' ? pc_Value : acn_BuildDate);
+    if (pt_Config->s64_ClockNotBefore < 0) {
+        std::printf("Invalid clock_not_before '%s', using the build date %s\n", pc_Value,
+                    acn_BuildDate);
+        pt_Config->s64_ClockNotBefore = s64_Config_ParseDate(acn_BuildDate);
+    }
+}
+
 } // namespace
+
+std::int64_t s64_Config_ParseDate(const char* pc_Date) {
+    int s32_Year = 0, s32_Month = 0, s32_Day = 0, s32_End = 0;
+    if (std::sscanf(pc_Date, "%4d-%2d-%2d%n", &s32_Year, &s32_Month, &s32_Day, &s32_End) != 3 ||
+        pc_Date[s32_End] != '\0' || s32_End != 10 || s32_Year < 1970 || s32_Month < 1 ||
+        s32_Month > 12 || s32_Day < 1 || s32_Day > 31) {
+        return -1;
+    }
+    // Days from the civil date (H. Hinnant's algorithm), years counted from March.
+    const int s32_Y = s32_Year - (s32_Month <= 2 ? 1 : 0);
+    const int s32_YearOfEra = s32_Y % 400;
+    const int s32_DayOfYear = (153 * (s32_Month + (s32_Month > 2 ? -3 : 9)) + 2) / 5 + s32_Day - 1;
+    const int s32_DayOfEra =
+        s32_YearOfEra * 365 + s32_YearOfEra / 4 - s32_YearOfEra / 100 + s32_DayOfYear;
+    return (static_cast<std::int64_t>(s32_Y / 400) * 146097 + s32_DayOfEra - 719468) * 86400;
+}
 
 std::uint32_t u32_StrCopy(char* pc_Dest, const char* pc_Src, std::uint32_t u32_Size) {
     const std::size_t u32_Len = std::strlen(pc_Src);
@@ -129,6 +167,19 @@ std::int32_t s32_Config_Read(FILE* pt_File, T_Config* pt_Config) {
         mv_Config_ReadPort(acn_Value, &t_Cfg);
     } else {
         t_Cfg.u16_GpsTcpPort = 0;
+    }
+    for (const auto& [pc_Key, ps32_Field] :
+         {std::pair{"gpsd_reconnect", &t_Cfg.s32_GpsdReconnect},
+          std::pair{"fix_max_age", &t_Cfg.s32_FixMaxAge},
+          std::pair{"clock_min_fixes", &t_Cfg.s32_ClockMinFixes},
+          std::pair{"gps_data_signal", &t_Cfg.s32_GpsDataSignal},
+          std::pair{"introspection", &t_Cfg.s32_Introspection}}) {
+        if (b_Found(pc_Key)) {
+            mv_Config_ScanInt(acn_Value, ps32_Field);
+        }
+    }
+    if (b_Found("clock_not_before")) {
+        mv_Config_ReadNotBefore(acn_Value, &t_Cfg);
     }
     return 0;
 }

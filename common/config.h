@@ -19,7 +19,18 @@ struct T_Config {
     std::int32_t s32_AutoSetRtcTimeInterval;
     std::uint16_t u16_GpsTcpPort;
     char acn_GpsSourceSpec[10];
+    // Opt-in keys, read after the eight above; absent (0) leaves the daemon as it
+    // always was.
+    std::int32_t s32_GpsdReconnect;  // gpsd_reconnect: seconds between attempts
+    std::int32_t s32_FixMaxAge;      // fix_max_age: seconds without a fix until NONE
+    std::int32_t s32_ClockMinFixes;  // clock_min_fixes: consistent fixes before a sync
+    std::int64_t s64_ClockNotBefore; // clock_not_before: seconds since 1970 (UTC)
+    std::int32_t s32_GpsDataSignal;  // gps_data_signal: 1 sends GPSData on changes
+    std::int32_t s32_Introspection;  // introspection: 1 answers Introspect and Peer
 };
+
+// Seconds since 1970 of 00:00 UTC on a "YYYY-MM-DD" date, or -1 for any other text.
+std::int64_t s64_Config_ParseDate(const char* pc_Date);
 
 // Fills a zeroed record from the open stream. Always 0; missing keys take defaults.
 std::int32_t s32_Config_Read(FILE* pt_File, T_Config* pt_Config);

@@ -79,7 +79,27 @@ void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
     close(s32_Fd);
 }
 
+// clock_min_fixes and clock_not_before; each kind of refusal is logged once per start.
+bool mb_Clock_Refused() {
+    static bool ab_Logged[3];
+    const ClockRefusal e_Refusal =
+        e_ClockGuard_Check(gt_ClockGuard, gt_Config.s32_ClockMinFixes, gt_Config.s64_ClockNotBefore,
+                           gt_GpsState.f64_Time);
+    bool& b_Logged = ab_Logged[static_cast<int>(e_Refusal)];
+    if (e_Refusal == ClockRefusal::TooFewFixes && !b_Logged) {
+        v_Log_Printf("Clock not set from GPS: waiting for %d consistent fixes",
+                     gt_Config.s32_ClockMinFixes);
+    } else if (e_Refusal == ClockRefusal::BeforeDate && !b_Logged) {
+        s32_Log_Write("Clock not set from GPS: the fix time is before clock_not_before");
+    }
+    b_Logged = true;
+    return e_Refusal != ClockRefusal::None;
+}
+
 void mv_Clock_TrySync() {
+    if (mb_Clock_Refused()) {
+        return; // still pending: the next valid pass tries again
+    }
     const bool b_SetRtc = gt_Config.s32_AutoSetRtcTime == 1 && gt_Config.acn_RtcPath[0] != '\0';
     char acn_Date[XLOCD_DATE_TEXT_SIZE];
     if (e_Clock_DateText(gt_GpsState.f64_Time, acn_Date) != ClockGate::Go) {

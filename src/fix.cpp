@@ -36,19 +36,16 @@ void mv_Fix_Take(T_GpsState* pt_State, const T_GpsReport& t_Report) {
     mv_SetText(pt_State->acn_Warn, "A");
 }
 
-void mv_Fix_Miss(T_GpsState* pt_State, std::uint8_t* pu8_MissCount) {
-    if (++*pu8_MissCount < XLOCD_MISS_LIMIT) {
-        return;
-    }
+} // namespace
+
+void v_Fix_MarkNone(T_GpsState* pt_State, std::uint8_t* pu8_MissCount) {
     mv_SetText(pt_State->acn_Status, "NONE");
     mv_SetText(pt_State->acn_Warn, "V");
     mv_SetText(pt_State->acn_Quality, "0");
     pt_State->u8_FixType = 0;
     pt_State->u8_Valid = 0;
-    --*pu8_MissCount; // held below the limit so that every later miss re-marks
+    *pu8_MissCount = XLOCD_MISS_LIMIT - 1; // held below the limit: every later miss re-marks
 }
-
-} // namespace
 
 bool b_Fix_Fold(T_GpsState* pt_State, std::uint8_t* pu8_MissCount, const T_GpsReport& t_Report) {
     if (t_Report.s32_Status >= 1 && t_Report.s32_Mode >= 2) {
@@ -56,6 +53,8 @@ bool b_Fix_Fold(T_GpsState* pt_State, std::uint8_t* pu8_MissCount, const T_GpsRe
         *pu8_MissCount = 0;
         return true;
     }
-    mv_Fix_Miss(pt_State, pu8_MissCount);
+    if (++*pu8_MissCount >= XLOCD_MISS_LIMIT) {
+        v_Fix_MarkNone(pt_State, pu8_MissCount);
+    }
     return false;
 }

@@ -20,3 +20,6 @@ struct T_GpsReport {
 
 // Returns true for a fix report; the caller then clears the library's fix.
 bool b_Fix_Fold(T_GpsState* pt_State, std::uint8_t* pu8_MissCount, const T_GpsReport& t_Report);
+
+// The no-fix state, as after five misses in a row: position and time stay.
+void v_Fix_MarkNone(T_GpsState* pt_State, std::uint8_t* pu8_MissCount);

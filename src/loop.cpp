@@ -39,15 +39,11 @@ void mv_Loop_Watchdog(std::time_t t_Time) {
 
 // Returns true when a report was read, so that the bus step does not wait.
 bool mb_Loop_Gpsd() {
-    if (s32_GpsdConnected == 0) {
-        s32_GpsdConnected = ms32_ConnectGpsd(false);
-        return false; // no reading and no clock step in this pass
-    }
-    const bool b_Read = b_Gpsd_ReadReport();
-    if (gt_GpsState.u8_Valid == 1) {
+    const GpsdStep e_Step = e_Gpsd_Step();
+    if (e_Step != GpsdStep::Attempted && gt_GpsState.u8_Valid == 1) {
         mv_SetSystemTime();
     }
-    return b_Read;
+    return e_Step == GpsdStep::Report;
 }
 
 // Waits at most 50 ms for the bus or gpsd. A stop signal ends the wait early (the
@@ -94,6 +90,12 @@ void mv_Loop_Bus(bool b_GpsdBusy) {
 
 std::time_t t_Now() {
     return std::time(nullptr);
+}
+
+double f64_Monotonic() {
+    timespec t_Now{};
+    clock_gettime(CLOCK_MONOTONIC, &t_Now);
+    return static_cast<double>(t_Now.tv_sec) + static_cast<double>(t_Now.tv_nsec) / 1e9;
 }
 
 void v_MainLoop() {

@@ -13,6 +13,7 @@
 T_Config gt_Config;
 T_DBUS_Client gt_Client;
 T_GpsState gt_GpsState;
+T_ClockGuard gt_ClockGuard;
 std::uint8_t gu8_MissCount;
 volatile std::uint8_t u8_Quit;
 std::int32_t s32_GpsdConnected;

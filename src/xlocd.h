@@ -2,6 +2,7 @@
 // start to exit and is zeroed before anything else happens.
 #pragma once
 
+#include "clock_text.h"
 #include "config.h"
 #include "orb_client.h"
 
@@ -32,6 +33,7 @@ constexpr const char* XLOCD_VERSION = "v3_03r1";
 extern T_Config gt_Config;
 extern T_DBUS_Client gt_Client;
 extern T_GpsState gt_GpsState;
+extern T_ClockGuard gt_ClockGuard;
 extern std::uint8_t gu8_MissCount;
 extern volatile std::uint8_t u8_Quit;
 extern std::int32_t s32_GpsdConnected;
@@ -45,9 +47,12 @@ extern const char* gpc_ProgramName;
 
 // gpsd link (gpsd_link.cpp)
 std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt);
-// True when a whole report was read and folded into gt_GpsState; libgps may then
-// hold more of gpsd's data in its own buffer, where poll cannot see it.
-bool b_Gpsd_ReadReport();
+enum class GpsdStep {
+    Attempted, // not connected: at most a connection attempt, no reading
+    Nothing,   // connected, no whole report this pass
+    Report,    // a report was folded; libgps may hold more, where poll cannot see it
+};
+GpsdStep e_Gpsd_Step();
 void v_Gpsd_Close();
 int s32_Gpsd_Fd(); // -1 while not connected
 
@@ -61,8 +66,10 @@ std::int32_t ms32_Process_GetData(DBusMessage* pt_Request);
 // Clock setting (clock.cpp)
 void mv_SetSystemTime();
 
-// Wall-clock seconds from `time`.
+// Wall-clock seconds from `time`; monotonic seconds for ages and pacing that a
+// clock step must not move.
 std::time_t t_Now();
+double f64_Monotonic();
 
 // t plus s64_Seconds, saturated at the ends of time_t (32 bits on armhf).
 constexpr std::time_t t_Shift(std::time_t t_Time, std::int64_t s64_Seconds) {

@@ -187,3 +187,28 @@ def test_time_fields_follow_a_zone_change_at_the_next_request(xlocd, json_gpsd):
     subprocess.run(["nsenter", "-t", str(daemon.proc.pid), "-m", "mount", "--bind",
                     zones / "Asia/Kolkata", "/etc/localtime"], check=True)
     assert fields() == ["180456", "050326", "030518042026"]  # UTC+05:30
+
+
+@pytest.mark.parametrize("keys,date,rtc", [  # without the keys a 1980 time reads as 2080
+    ({}, "-s 208001060000.01", "1 0 0 6 0 180 0 0 0"),
+    ({"clock_min_fixes": 3, "clock_not_before": "2026-01-01"}, "-s 202612060000.02",
+     "2 0 0 6 11 126 0 0 0")])
+def test_cold_start_and_rolled_over_times_reach_the_clocks_only_without_the_guard(
+        xlocd, json_gpsd, clock_env, tmp_path, keys, date, rtc):
+    env, record = clock_env
+    shim_log, rtc_file = shimmed_rtc(env, tmp_path)
+    env.update(LD_PRELOAD=f"{FAKETIME} {SHIM}", FAKETIME="@2009-06-01 00:00:00",
+               FAKETIME_DONT_FAKE_MONOTONIC="1")
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port, env=env, auto_set_system_time="", auto_set_rtc_time="",
+                   RTC_path=str(rtc_file), **keys)
+    for day in ("1980-01-06", "2007-04-22", "2026-12-06"):  # cold start, week rollover, right
+        for second in range(1, 4) if day == "1980-01-06" else range(3):
+            server.send(rig.tpv(time_=f"{day}T00:00:{second:02d}.000Z"))
+            time.sleep(0.2)
+    time.sleep(0.3)
+    assert (lines(record), lines(shim_log)) == ([date], [rtc])
+    refusals = [l for l in daemon.log_lines() if l.startswith("Clock not set from GPS")]
+    assert refusals == ([] if not keys else [
+        "Clock not set from GPS: the fix time is before clock_not_before",
+        "Clock not set from GPS: waiting for 3 consistent fixes"])

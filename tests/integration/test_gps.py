@@ -84,3 +84,29 @@ def test_scripted_fix_is_cleared_so_other_reports_are_misses(xlocd, json_gpsd):
     assert daemon.get_data()[0] == "NMEA"
     server.send(sky)
     rig.wait_for(status_is(daemon, "NONE"), what="NONE after five reports without a fix")
+
+
+def test_with_supervision_a_killed_gpsd_reads_none_and_a_returning_one_nmea(xlocd, gpsd):
+    feed = gpsd()
+    daemon = xlocd(gps_port=feed.port, gpsd_reconnect=1, fix_max_age=2)
+    t = rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=1.5, lon=2.5, alt=3.0)
+    feed.proc.stop(signal.SIGKILL)
+    killed = time.monotonic()
+    rig.wait_for(status_is(daemon, "NONE"), 4, what="NONE after fix_max_age")
+    to_none = time.monotonic() - killed
+    back = gpsd(feed.port)
+    returned = time.monotonic()
+    rig.feed_until(back, status_is(daemon, "NMEA"), start=t + 10, lat=1.5, lon=2.5, alt=3.0)
+    print(f"NONE {to_none:.2f} s after gpsd was killed, NMEA {time.monotonic() - returned:.2f} s "
+          "after it returned")
+    assert to_none < 2.5 and time.monotonic() - returned < 2.0
+    lines = daemon.log_lines()
+    assert lines.count("Lost the connection to gpsd") == 1 and lines[-1] == (
+        "Established connection to gpsd") and sum("connection failure" in l for l in lines) == 1
+
+
+def test_with_supervision_an_absent_gpsd_is_reported_once(xlocd):
+    daemon = xlocd(gpsd_reconnect=1)
+    time.sleep(2.5)  # three attempts
+    assert len(daemon.log_lines()) == 2 and daemon.log_lines()[1] == "Streaming GPS data failed"
+    assert daemon.stderr.read_text().count("connection failure") == 1

@@ -50,7 +50,8 @@ def test_man_page_renders_without_warnings_and_documents_every_key():
     assert out.returncode == 0 and out.stderr == ""
     text = page.read_text()
     for key in ("Log_File", "watchdog_interval", "CMDOnWatchdog", "auto_set_system_time",
-                "auto_set_rtc_time", "RTC_path", "auto_set_rtc_time_interval", "gps_tcp_port"):
+                "auto_set_rtc_time", "RTC_path", "auto_set_rtc_time_interval", "gps_tcp_port",
+                "gpsd_reconnect", "fix_max_age", "clock_min_fixes", "clock_not_before"):
         assert f".B {key}\n" in text, key
     manual = subprocess.run([XLOCD, "-m"], capture_output=True, text=True).stdout
     struct = [l.rstrip() for l in manual.splitlines() if "charn" in l or "typedef" in l]

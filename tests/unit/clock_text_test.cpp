@@ -53,4 +53,25 @@ TEST(ClockText, RtcRecordFromTheDateText) {
     EXPECT_TRUE(std::equal(std::begin(as32_Got), std::end(as32_Got), as32_Expected));
 }
 
+TEST(ClockGuard, RunsOfAdvancingFixesAndTheDate) {
+    T_ClockGuard t_Guard{};
+    const struct {
+        bool b_Fix;
+        double f64_Time;
+        int s32_Streak;
+    } at_Steps[] = {{true, 315964801, 1},  {true, 315964802, 2},  {true, 1177200000, 1}, // a jump
+                    {true, 1177200000, 2}, {true, 1177200002, 3}, {true, 1177199999, 1}, // back
+                    {false, NAN, 0},       {true, NAN, 0},        {true, 1796515200, 1}};
+    for (const auto& t_Step : at_Steps) {
+        v_ClockGuard_Fold(&t_Guard, t_Step.b_Fix, t_Step.f64_Time);
+        EXPECT_EQ(t_Step.s32_Streak, t_Guard.s32_Streak) << t_Step.f64_Time;
+    }
+    const std::int64_t s64_Date = 1767225600;                                   // 2026-01-01
+    EXPECT_EQ(ClockRefusal::None, e_ClockGuard_Check({1, 0}, 0, 0, 315964801)); // keys absent
+    EXPECT_EQ(ClockRefusal::TooFewFixes, e_ClockGuard_Check({2, 0}, 3, s64_Date, 1796515200));
+    EXPECT_EQ(ClockRefusal::None, e_ClockGuard_Check({3, 0}, 3, s64_Date, s64_Date));
+    EXPECT_EQ(ClockRefusal::BeforeDate, e_ClockGuard_Check({3, 0}, 3, s64_Date, s64_Date - 1.0));
+    EXPECT_EQ(ClockRefusal::BeforeDate, e_ClockGuard_Check({3, 0}, 0, s64_Date, NAN));
+}
+
 } // namespace

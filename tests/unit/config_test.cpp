@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -138,6 +140,33 @@ TEST(ConfigRead, DefaultsMessagesNumbersFlagsAndPorts) {
     };
     for (const auto& t_Case : at_Cases) {
         EXPECT_EQ(t_Case.t_Expected, t_Read(t_Case.t_Text)) << t_Case.t_Text;
+    }
+}
+
+TEST(ConfigRead, OptInKeysAndTheirDate) {
+    TextFile t_File("gpsd_reconnect=5\nfix_max_age=3\nclock_min_fixes=4\nclock_not_before="
+                    "2026-01-01\ngps_data_signal=1\nintrospection=1\nLog_File=/l\nRTC_path=/r\n");
+    T_Config t_C{};
+    s32_Config_Read(t_File.pt_File, &t_C);
+    EXPECT_EQ((std::vector<std::int64_t>{5, 3, 4, 1767225600, 1, 1}),
+              (std::vector<std::int64_t>{t_C.s32_GpsdReconnect, t_C.s32_FixMaxAge,
+                                         t_C.s32_ClockMinFixes, t_C.s64_ClockNotBefore,
+                                         t_C.s32_GpsDataSignal, t_C.s32_Introspection}));
+    for (const char* pc_Value : {"", "2026-13-01"}) { // the build date, once with a message
+        TextFile t_Build("Log_File=/l\nRTC_path=/r\nclock_not_before=" + std::string(pc_Value));
+        T_Config t_B{};
+        testing::internal::CaptureStdout();
+        s32_Config_Read(t_Build.pt_File, &t_B);
+        EXPECT_EQ(*pc_Value != '\0', !testing::internal::GetCapturedStdout().empty());
+        EXPECT_GE(t_B.s64_ClockNotBefore, 1796515200 - 30 * 86400); // built in or after 11/2026
+        EXPECT_LE(t_B.s64_ClockNotBefore, std::time(nullptr));
+    }
+    const std::pair<const char*, std::int64_t> at_Dates[] = {
+        {"1970-01-01", 0}, {"2000-02-29", 951782400}, {"2026-12-06", 1796515200},
+        {"2026-12-6", -1}, {"1969-12-31", -1},        {"2026-12-06x", -1},
+        {"", -1}};
+    for (const auto& [pc_Date, s64_Expected] : at_Dates) {
+        EXPECT_EQ(s64_Expected, s64_Config_ParseDate(pc_Date)) << pc_Date;
     }
 }
 
