@@ -13,6 +13,10 @@ on the same machine, and their ratio:
   RSS           resident memory vs. the stand-in peer's
   exec -> HELLO exec until the first HELLO on the bus, vs. exec until the stand-in
                 peer owns its name
+  CPU at 20 Hz  % of one core over a 20 Hz NMEA feed with gps_data_signal=1, vs. the
+                same daemon without it
+  options on    GetGPSData round trip p50 with every field option and both bus
+                options on, vs. the round trip p50 without them
 """
 import argparse
 import json
@@ -128,6 +132,43 @@ def measure_start(bus, workdir, runs=5):
     return [("exec -> first HELLO", statistics.median(own), statistics.median(floor), "ms")]
 
 
+OPTIONS = ("gpsd_reconnect=5\nfix_max_age=5\nclock_min_fixes=3\nclock_not_before=\n"
+           "gps_data_signal=1\nintrospection=1\n")
+
+
+def start_daemon(bus, workdir, feed, extra=""):
+    daemon = rig.Daemon(BUILD / "src/xlocd", workdir, bus, f"Log_File={workdir / 'xlocd.log'}\n"
+                        f"RTC_path=\ngps_tcp_port={feed.port}\n{extra}")
+    daemon.wait_log("Established connection to gpsd")
+    return daemon
+
+
+def cpu_at_20hz(bus, workdir, feed, extra, seconds):
+    """% of a core over a 20 Hz feed, and the round trip p50 meanwhile."""
+    daemon = start_daemon(bus, workdir, feed, extra)
+    stream = rig.NmeaStream(feed, hz=20)
+    try:
+        rig.wait_for(lambda: daemon.get_data()[0] == "NMEA", 20, what="fixes")
+        _, _, cpu0 = rig.process_usage(daemon.proc.pid)
+        time.sleep(seconds)
+        _, _, cpu1 = rig.process_usage(daemon.proc.pid)
+        return (cpu1 - cpu0) / seconds * 100
+    finally:
+        stream.stop()
+        daemon.terminate()
+
+
+def measure_options(bus, workdir, feed, calls, seconds):
+    cpu = {extra: cpu_at_20hz(bus, workdir, feed, extra, seconds) for extra in ("", OPTIONS)}
+    trips = {}
+    for extra in ("", OPTIONS):
+        daemon = start_daemon(bus, workdir, feed, extra)
+        trips[extra] = client(bus, "--calls", calls)["p50_us"]
+        daemon.terminate()
+    return [("CPU at 20 Hz, signal on", cpu[OPTIONS], cpu[""], "% core"),
+            ("round trip, options on", trips[OPTIONS], trips[""], "us")]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--calls", type=int, default=2000)
@@ -142,10 +183,8 @@ def main():
         stack.append(xcord)
         feed = rig.GpsdFeed(workdir)
         stack.append(feed)
-        daemon = rig.Daemon(BUILD / "src/xlocd", workdir, bus,
-                            f"Log_File={workdir / 'xlocd.log'}\nRTC_path=\ngps_tcp_port={feed.port}\n")
+        daemon = start_daemon(bus, workdir, feed)
         stack.append(daemon)
-        daemon.wait_log("Established connection to gpsd")
         rows = measure_round_trips(bus, args.calls)
         rows += measure_lag(bus, feed, daemon)
         _, _, cpu0 = rig.process_usage(daemon.proc.pid)
@@ -163,6 +202,7 @@ def main():
         floor_peer.stop()
         rows.append(("100 WhoIsThere -> HELLO", own, floor, "ms"))
         rows += measure_start(bus, workdir)
+        rows += measure_options(bus, workdir, feed, args.calls, args.idle_seconds // 3)
     finally:
         for item in reversed(stack):
             item.terminate() if isinstance(item, rig.Daemon) else item.stop()

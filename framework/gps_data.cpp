@@ -3,9 +3,6 @@
 #include "gps_data_fields.hpp"
 #include "orb_client.h"
 
-#include <cstdio>
-#include <cstring>
-
 extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data* pt_Data,
                                        int32_t s32_TimeoutMs) {
     if (pt_Client == nullptr || pt_Data == nullptr) {
@@ -30,16 +27,8 @@ extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data
         }
         return dbus_error_has_name(t_Error.get(), DBUS_ERROR_NO_REPLY) ? -9 : -8;
     }
-    if (std::strcmp(dbus_message_get_signature(pt_Reply.get()), "ssssssssssss") != 0) {
+    if (!orb::b_FillGpsData(pt_Reply.get(), pt_Data)) {
         return -6;
-    }
-    DBusMessageIter t_Iter;
-    dbus_message_iter_init(pt_Reply.get(), &t_Iter);
-    const auto at_Fields = orb::at_GpsDataFields(*pt_Data);
-    for (std::size_t i = 0; i < at_Fields.size(); ++i, dbus_message_iter_next(&t_Iter)) {
-        const char* pc_Text = nullptr;
-        dbus_message_iter_get_basic(&t_Iter, &pc_Text);
-        std::snprintf(at_Fields[i], sizeof pt_Data->acn_status, "%s", pc_Text);
     }
     return 0;
 }

@@ -9,6 +9,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -24,13 +25,30 @@ LOG = pathlib.Path(tempfile.gettempdir()) / "xlocd-demo.log"
 
 
 def demo_config(gps_port):
-    """etc/xlocd.config with the demo's log, gpsd port and watchdog."""
+    """etc/xlocd.config with the demo's log, gpsd port and watchdog, and the GPSData
+    signal and introspection turned on."""
     text = (ROOT / "etc/xlocd.config").read_text()
     values = {"Log_File": str(LOG), "gps_tcp_port": str(gps_port),
               "watchdog_interval": "10", "RTC_path": ""}
     for key, value in values.items():
         text = re.sub(rf"^{key}=.*$", f"{key}={value}", text, flags=re.M)
-    return text
+    return text + "gps_data_signal=1\nintrospection=1\n"
+
+
+def follow(query_bin, bus):
+    """Prints each GPSData signal as xlocd-query --follow sees it, beside the polled lines."""
+    proc = rig.Proc([query_bin, "--follow", "--json"], stdout=subprocess.PIPE, text=True,
+                    env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
+
+    def show_signals():
+        proc.p.stdout.readline()  # the fields at the start; the polled lines show them
+        for line in proc.p.stdout:
+            data = json.loads(line)
+            print(f"[signal] status={data['status'] or '-'}  time={data['time']}  "
+                  f"latitude={data['latitude']}  longitude={data['longitude']}", flush=True)
+
+    threading.Thread(target=show_signals, daemon=True).start()
+    return proc
 
 
 def epochs():
@@ -53,7 +71,7 @@ def show(query_bin, bus, second):
 def main():
     parser = argparse.ArgumentParser(description="xlocd demo on loopback")
     parser.add_argument("--forever", action="store_true", help="run until Ctrl-C")
-    parser.add_argument("--seconds", type=int, default=30)
+    parser.add_argument("--seconds", type=int, default=40)
     args = parser.parse_args()
 
     workdir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd_demo_"))
@@ -75,6 +93,7 @@ def main():
         started.append(daemon)
         print(f"xlocd runs with bus {bus.address}, gpsd port {feed.port}")
         print(f"log: {LOG}")
+        started.append(follow(BUILD / "tools/xlocd-query", bus))
         drive = epochs()
         second = 0
         while args.forever or second < args.seconds:

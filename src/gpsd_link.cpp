@@ -18,6 +18,7 @@ void mv_ProcessReport(gps_data_t* pt_Data) {
     const T_GpsReport t_Report = t_Gpsd_Report(*pt_Data);
     const bool b_Fix = b_Fix_Fold(&gt_GpsState, &gu8_MissCount, t_Report);
     v_ClockGuard_Fold(&gt_ClockGuard, b_Fix, t_Report.f64_Time);
+    ++gu32_StateVersion;
     if (b_Fix) {
         gps_clear_fix(&pt_Data->fix); // the next report has to bring its own position
         gf64_LastFix = f64_Monotonic();
@@ -30,6 +31,7 @@ void mv_Gpsd_AgeFix() {
     if (gt_Config.s32_FixMaxAge > 0 && gt_GpsState.u8_Valid == 1 &&
         f64_Monotonic() - gf64_LastFix >= gt_Config.s32_FixMaxAge) {
         v_Fix_MarkNone(&gt_GpsState, &gu8_MissCount);
+        ++gu32_StateVersion;
     }
 }
 

@@ -82,6 +82,8 @@ void mv_Loop_Bus(bool b_GpsdBusy) {
         s32_DBUS_SendHello(&gt_Client);
     } else if (dbus_message_is_method_call(pt_Message.get(), "zel.orb.xlocd", "GetGPSData")) {
         ms32_Process_GetData(pt_Message.get());
+    } else if (gt_Config.s32_Introspection > 0) {
+        b_Introspection_Answer(pt_Message.get());
     }
     // Everything else is released unanswered.
 }
@@ -103,7 +105,9 @@ void v_MainLoop() {
         const std::time_t t_Time = t_Now();
         mv_Loop_FollowClock(t_Time);
         mv_Loop_Watchdog(t_Time);
-        mv_Loop_Bus(mb_Loop_Gpsd());
+        const bool b_GpsdBusy = mb_Loop_Gpsd();
+        v_Signal_AfterFold();
+        mv_Loop_Bus(b_GpsdBusy);
         if (u8_Quit == 1) {
             mv_Shutdown();
         }

@@ -15,6 +15,7 @@ T_DBUS_Client gt_Client;
 T_GpsState gt_GpsState;
 T_ClockGuard gt_ClockGuard;
 std::uint8_t gu8_MissCount;
+std::uint32_t gu32_StateVersion;
 volatile std::uint8_t u8_Quit;
 std::int32_t s32_GpsdConnected;
 std::int32_t s32_TriggerPeriod;
@@ -160,5 +161,6 @@ int main(int argc, char** argv) {
     mv_Startup_Bus();
     mv_Startup_Watchdog();
     s32_GpsdConnected = ms32_ConnectGpsd(true);
+    v_Signal_Start();
     v_MainLoop();
 }

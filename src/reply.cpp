@@ -10,25 +10,27 @@ T_ReplyTexts gt_ReplyTexts; // keeps the texts of earlier calls
 
 } // namespace
 
-std::int32_t ms32_Process_GetData(DBusMessage* pt_Request) {
+T_GpsTexts at_Reply_Fields() {
     v_Reply_Refresh(&gt_ReplyTexts, gt_GpsState);
     const T_ReplyTexts& t_T = gt_ReplyTexts;
-    const char* const apc_Fields[12] = {
-        gt_GpsState.acn_Status, t_T.acn_Latitude,   t_T.acn_Longitude, t_T.acn_Altitude,
-        t_T.acn_Time,           t_T.acn_Satellites, t_T.acn_Quality,   gt_GpsState.acn_Warn,
-        t_T.acn_Speed,          t_T.acn_Course,     t_T.acn_Date,      t_T.acn_UTC,
-    };
+    return {gt_GpsState.acn_Status, t_T.acn_Latitude,   t_T.acn_Longitude, t_T.acn_Altitude,
+            t_T.acn_Time,           t_T.acn_Satellites, t_T.acn_Quality,   gt_GpsState.acn_Warn,
+            t_T.acn_Speed,          t_T.acn_Course,     t_T.acn_Date,      t_T.acn_UTC};
+}
+
+std::int32_t ms32_Process_GetData(DBusMessage* pt_Request) {
+    const T_GpsTexts at_Fields = at_Reply_Fields();
     orb::Message pt_Reply(dbus_message_new_method_return(pt_Request));
     DBusMessageIter t_Iter;
     if (pt_Reply) {
         dbus_message_iter_init_append(pt_Reply.get(), &t_Iter);
     }
-    if (!pt_Reply || !dbus_message_iter_append_basic(&t_Iter, DBUS_TYPE_STRING, &apc_Fields[0])) {
+    if (!pt_Reply || !dbus_message_iter_append_basic(&t_Iter, DBUS_TYPE_STRING, &at_Fields[0])) {
         s32_Log_Write("ms32_Process_GetData: DBUS message append arguments error");
         return -1;
     }
-    for (std::size_t i = 1; i < 12; ++i) {
-        dbus_message_iter_append_basic(&t_Iter, DBUS_TYPE_STRING, &apc_Fields[i]);
+    for (std::size_t i = 1; i < at_Fields.size(); ++i) {
+        dbus_message_iter_append_basic(&t_Iter, DBUS_TYPE_STRING, &at_Fields[i]);
     }
     if (!dbus_connection_send(gt_Client.pt_Connection, pt_Reply.get(), nullptr)) {
         s32_Log_Write("ms32_Process_GetData: Error sending the answer");

@@ -6,6 +6,7 @@
 #include "config.h"
 #include "orb_client.h"
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <limits>
@@ -35,6 +36,7 @@ extern T_DBUS_Client gt_Client;
 extern T_GpsState gt_GpsState;
 extern T_ClockGuard gt_ClockGuard;
 extern std::uint8_t gu8_MissCount;
+extern std::uint32_t gu32_StateVersion; // counts the changes of gt_GpsState
 extern volatile std::uint8_t u8_Quit;
 extern std::int32_t s32_GpsdConnected;
 extern std::int32_t s32_TriggerPeriod;
@@ -60,8 +62,16 @@ int s32_Gpsd_Fd(); // -1 while not connected
 [[noreturn]] void v_MainLoop();
 [[noreturn]] void mv_Shutdown();
 
-// GetGPSData (reply.cpp)
+// GetGPSData (reply.cpp): the twelve texts refreshed from the fix state, and the reply.
+using T_GpsTexts = std::array<const char*, 12>;
+T_GpsTexts at_Reply_Fields();
 std::int32_t ms32_Process_GetData(DBusMessage* pt_Request);
+
+// Opt-in bus features: the GPSData signal (gps_signal.cpp), introspection and Peer
+// (introspection.cpp; true when the message was one of theirs and was answered).
+void v_Signal_Start();
+void v_Signal_AfterFold();
+bool b_Introspection_Answer(DBusMessage* pt_Message);
 
 // Clock setting (clock.cpp)
 void mv_SetSystemTime();

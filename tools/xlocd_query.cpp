@@ -3,6 +3,7 @@
 #include "gps_data_fields.hpp"
 #include "orb_client.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,15 +13,12 @@
 
 namespace {
 
-constexpr const char* kNames[12] = {"status", "latitude",   "longitude", "altitude",
-                                    "time",   "satellites", "quality",   "warn",
-                                    "speed",  "course",     "date",      "UTC"};
-
 constexpr int kMaxWatchSeconds = 86400; // a day
 constexpr int kMaxTimeoutMs = 600000;   // ten minutes
 
 struct Options {
     bool b_Json = false;
+    bool b_Follow = false;
     int s32_WatchSeconds = 0;
     int s32_TimeoutMs = 2000;
 };
@@ -31,10 +29,11 @@ void v_Stop(int) {
 }
 
 void v_Usage(FILE* pt_Out) {
-    std::fputs("Usage: xlocd-query [--json] [--watch SECONDS] [--timeout MS]\n"
-               "Prints xlocd's GetGPSData fields from the system bus.\n"
+    std::fputs("Usage: xlocd-query [--json] [--watch SECONDS | --follow] [--timeout MS]\n"
+               "Prints xlocd's GetGPSData fields from the system bus; --follow prints them,\n"
+               "then each GPSData signal as it arrives (gps_data_signal=1 in xlocd).\n"
                "Exit status: 0 answered, 1 xlocd not running, 2 no answer in time,\n"
-               "3 no system bus or another error, 64 usage.\n",
+               "3 no system bus or another error, 4 xlocd sends no signals, 64 usage.\n",
                pt_Out);
 }
 
@@ -60,6 +59,8 @@ bool b_ParseOptions(int argc, char** argv, Options* pt_Options) {
         const bool b_HasValue = i + 1 < argc;
         if (!std::strcmp(argv[i], "--json")) {
             pt_Options->b_Json = true;
+        } else if (!std::strcmp(argv[i], "--follow")) {
+            pt_Options->b_Follow = true;
         } else if (!std::strcmp(argv[i], "--watch") && b_HasValue) {
             if (!b_ParseNumber("--watch", argv[++i], 0, kMaxWatchSeconds,
                                &pt_Options->s32_WatchSeconds)) {
@@ -96,10 +97,10 @@ void v_Print(const T_DBUS_GPS_Data& t_Data, bool b_Json) {
     const auto at_Fields = orb::at_GpsDataFields(t_Data);
     for (std::size_t i = 0; i < at_Fields.size(); ++i) {
         if (b_Json) {
-            std::printf(i == 0 ? "{\"%s\":" : ",\"%s\":", kNames[i]);
+            std::printf(i == 0 ? "{\"%s\":" : ",\"%s\":", orb::kGpsDataNames[i] + 4);
             v_PrintJsonText(at_Fields[i]);
         } else {
-            std::printf("%-11s %s\n", kNames[i], at_Fields[i]);
+            std::printf("%-11s %s\n", orb::kGpsDataNames[i] + 4, at_Fields[i]);
         }
     }
     std::puts(b_Json ? "}" : "");
@@ -122,6 +123,58 @@ int s32_Report(int32_t s32_Result, int s32_TimeoutMs) {
     }
 }
 
+bool b_SameFields(const T_DBUS_GPS_Data& t_A, const T_DBUS_GPS_Data& t_B) {
+    const auto at_A = orb::at_GpsDataFields(t_A);
+    const auto at_B = orb::at_GpsDataFields(t_B);
+    return std::equal(at_A.begin(), at_A.end(), at_B.begin(),
+                      [](const char* pc_A, const char* pc_B) { return !std::strcmp(pc_A, pc_B); });
+}
+
+// --follow: the fields, then each GPSData signal as it arrives. Every 2 s without a
+// signal the fields are asked for; when they changed and no signal follows within a
+// second, xlocd does not send the signal, and that is said instead of waiting for ever.
+int s32_Follow(T_DBUS_Client* pt_Client, const Options& t_Options) {
+    DBusConnection* pt_Connection = pt_Client->pt_Connection;
+    dbus_bus_add_match(pt_Connection,
+                       "type='signal',sender='zel.orb.xlocd',interface='zel.orb.xlocd',"
+                       "member='GPSData'",
+                       nullptr);
+    T_DBUS_GPS_Data t_Shown{};
+    const int32_t s32_Result = s32_DBUS_GetGPSData(pt_Client, &t_Shown, t_Options.s32_TimeoutMs);
+    if (s32_Result != 0) {
+        return s32_Report(s32_Result, t_Options.s32_TimeoutMs);
+    }
+    v_Print(t_Shown, t_Options.b_Json);
+    int s32_Quiet = 0;    // tenths of a second since the last signal
+    int s32_Suspect = -1; // tenths left for a signal after the fields changed without one
+    while (!gb_Stop && s32_Suspect != 0) {
+        dbus_connection_read_write(pt_Connection, 100);
+        ++s32_Quiet;
+        s32_Suspect -= s32_Suspect > 0 ? 1 : 0;
+        while (orb::Message pt_Message{dbus_connection_pop_message(pt_Connection)}) {
+            if (dbus_message_is_signal(pt_Message.get(), "zel.orb.xlocd", "GPSData") &&
+                orb::b_FillGpsData(pt_Message.get(), &t_Shown)) {
+                v_Print(t_Shown, t_Options.b_Json);
+                s32_Quiet = 0;
+                s32_Suspect = -1;
+            }
+        }
+        T_DBUS_GPS_Data t_Now{};
+        if (s32_Quiet > 0 && s32_Quiet % 20 == 0 && s32_Suspect < 0 &&
+            s32_DBUS_GetGPSData(pt_Client, &t_Now, t_Options.s32_TimeoutMs) == 0 &&
+            !b_SameFields(t_Now, t_Shown)) {
+            s32_Suspect = 10;
+        }
+    }
+    if (s32_Suspect == 0) {
+        std::fputs("xlocd-query: xlocd sends no GPSData signal: its fields changed without one "
+                   "(set gps_data_signal=1 in its configuration, or use --watch)\n",
+                   stderr);
+        return 4;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -138,6 +191,11 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, v_Stop);
     std::signal(SIGTERM, v_Stop);
+    if (t_Options.b_Follow) {
+        const int s32_Status = s32_Follow(&t_Client, t_Options);
+        dbus_connection_unref(t_Client.pt_Connection);
+        return s32_Status;
+    }
     int s32_Status = 0;
     do {
         T_DBUS_GPS_Data t_Data{};

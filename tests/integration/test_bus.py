@@ -1,15 +1,21 @@
 """Bus identity, announcements, the main loop, the shutdown sequence and the policy."""
+import pathlib
 import pwd
 import signal
 import subprocess
 import time
+from xml.etree import ElementTree
 
+import dbus
 import pytest
 
 import rig
 from conftest import XLOCD, config_text, gps_client
 
 IDENTITY = ["xlocd", "v3_03r1", "unknown", "daemon provides GPS information on request"]
+NAMES = ["acn_status", "acn_latitude", "acn_longitude", "acn_altitude", "acn_time",
+         "acn_satellites", "acn_quality", "acn_warn", "acn_speed", "acn_course", "acn_date",
+         "acn_UTC"]
 
 
 @pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
@@ -101,3 +107,49 @@ def test_other_members_get_no_answer_at_all(xlocd, bus):
     reply = bus.client().call_blocking("zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd",
                                        "GetGPSData", "sua{ss}", ["x", 1, {"k": "v"}], timeout=5)
     assert len(reply) == 12 and len(daemon.get_data()) == 12  # arguments are ignored
+
+
+@pytest.mark.parametrize("key", [1, None])
+def test_gpsdata_signal_carries_the_reply_after_each_change_only_with_its_key(
+        xlocd, json_gpsd, peers, key):
+    watcher = peers(matches=["type='signal',interface='zel.orb.xlocd'"])
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=key)
+    answers = []
+    for second in (56, 56, 57):  # the second fold changes nothing
+        server.send(rig.tpv(time_=f"2026-03-05T12:34:{second}.000Z"))
+        time.sleep(0.3)
+        answers.append(daemon.get_data())
+    signals = watcher.messages("GPSData")
+    assert [rig.args_of(s) for s in signals] == ([answers[0], answers[2]] if key else [])
+    assert {(s["path"], s["interface"]) for s in signals} <= {("/zel/orb/xlocd/Object",
+                                                                 "zel.orb.xlocd")}
+
+
+@pytest.mark.parametrize("key", [1, None])
+def test_introspection_and_peer_only_with_their_key(xlocd, bus, key):
+    xlocd(introspection=key)
+    call = lambda path, interface, member: bus.client().call_blocking(
+        "zel.orb.xlocd", path, interface, member, "", [], timeout=1)
+    if not key:
+        with pytest.raises(dbus.DBusException, match="NoReply"):
+            call("/zel/orb/xlocd/Object", "org.freedesktop.DBus.Introspectable", "Introspect")
+        return
+    xml = ElementTree.fromstring(call("/zel/orb/xlocd/Object",
+                                      "org.freedesktop.DBus.Introspectable", "Introspect"))
+    interface = xml.find("interface[@name='zel.orb.xlocd']")
+    for item, direction in (("method[@name='GetGPSData']", "out"), ("signal[@name='GPSData']", None)):
+        args = interface.find(item).findall("arg")
+        assert [a.get("name") for a in args] == NAMES and {a.get("direction") for a in args} == {
+            direction} and {a.get("type") for a in args} == {"s"}
+    tools = [["busctl", f"--address={bus.address}", "introspect", "zel.orb.xlocd",
+              "/zel/orb/xlocd/Object"],  # gdbus walks the tree from "/"
+             ["gdbus", "introspect", "--address", bus.address, "--dest", "zel.orb.xlocd",
+              "--object-path", "/", "--recurse"]]
+    for tool in tools:
+        out = subprocess.run(tool, capture_output=True, text=True, timeout=20).stdout
+        assert "GetGPSData" in out and "GPSData" in out.replace("GetGPSData", ""), out
+    assert call("/zel/orb/xlocd/Object", "org.freedesktop.DBus.Peer", "Ping") is None
+    machine_id = pathlib.Path("/var/lib/dbus/machine-id")
+    assert call("/", "org.freedesktop.DBus.Peer", "GetMachineId") == (
+        machine_id if machine_id.exists() else pathlib.Path("/etc/machine-id")).read_text().strip()

@@ -59,8 +59,9 @@ def test_demo_shows_the_fix_and_leaves_nothing_running():
     out = subprocess.run(["/usr/bin/python3", rig.ROOT / "scripts/demo.py", "--seconds", "4"],
                          capture_output=True, text=True, timeout=60)
     assert out.returncode == 0, out.stderr
-    shown = [l for l in out.stdout.splitlines() if l.startswith("[")]
-    assert len(shown) == 4 and "status=NMEA" in shown[-1] and "latitude=48.13" in shown[-1]
+    polled = [l for l in out.stdout.splitlines() if l.startswith("[ ")]
+    assert len(polled) == 4 and "status=NMEA" in polled[-1] and "latitude=48.13" in polled[-1]
+    assert "[signal] status=NMEA  time=074503" in out.stdout
     assert "RegisterWatchdog and" in out.stdout
     assert "Established connection to gpsd" in open(out.stdout.split("log: ")[1].split()[0]).read()
     assert subprocess.run(["pgrep", "-f", "xlocd_demo_"], capture_output=True).stdout == b""
