@@ -21,11 +21,25 @@ import dbus.lowlevel
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 HERE = pathlib.Path(__file__).resolve().parent
+# A cross build's programs run under qemu-user through this script (run-target in the
+# build tree), and every wait of the tests stretches by one factor.
+EMULATOR = os.environ.get("XLOCD_EMULATOR")
+SCALE = float(os.environ.get("XLOCD_TIME_SCALE", "1"))
+
+
+def command(program, *args, argv0=None):
+    """The argv that runs a built program, natively or under qemu-user."""
+    program, args = str(program), [str(a) for a in args]
+    if EMULATOR:
+        return [EMULATOR, argv0 or program, program, *args]
+    if argv0:
+        return ["bash", "-c", 'exec -a "$0" "$@"', argv0, program, *args]
+    return [program, *args]
 
 
 def wait_for(predicate, timeout=5.0, step=0.02, what="condition"):
     """Polls until predicate() is truthy; returns its value or fails."""
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + timeout * SCALE
     while True:
         value = predicate()
         if value:
@@ -141,7 +155,7 @@ class Peer:
                  bus=None):
         self.record = pathlib.Path(record)
         self.record.touch()
-        args = [peer_bin, "--record", record]
+        args = command(peer_bin, "--record", record)
         if name:
             args += ["--name", name]
         for rule in matches:
@@ -191,12 +205,12 @@ class Daemon:
         full_env.update(env or {})
         full_env = {k: v for k, v in full_env.items() if v is not None}  # None removes
         with open(self.stdout, "wb") as out, open(self.stderr, "wb") as err:
-            self.proc = Proc([*wrapper, xlocd_bin, *(args or [self.config])], env=full_env,
+            self.proc = Proc([*wrapper, *command(xlocd_bin, *(args or [self.config]))], env=full_env,
                              stdout=out, stderr=err, cwd=self.dir)
         self.status = None
         if wait_name:
             wait_for(lambda: bus.has_owner("zel.orb.xlocd") or not self.proc.alive(),
-                     start_timeout, what="zel.orb.xlocd on the bus")
+                     start_timeout, what="zel.orb.xlocd on the bus")  # scaled by wait_for
             assert self.proc.alive(), self.stdout.read_text() + self.stderr.read_text()
 
     def get_data(self, timeout=5.0, bus=None):
@@ -224,7 +238,8 @@ class Driver:
 
     def __init__(self, driver_bin, bus):
         env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address)
-        self.proc = Proc([driver_bin], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.proc = Proc(command(driver_bin), env=env, stdin=subprocess.PIPE,
+                         stdout=subprocess.PIPE)
         self.pending = b""
 
     def do(self, line, timeout=40.0):
@@ -233,7 +248,7 @@ class Driver:
         self.proc.p.stdin.flush()
         out = []
         fd = self.proc.p.stdout.fileno()
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + timeout * SCALE
         while time.monotonic() < deadline:
             while b"\n" in self.pending:
                 text, self.pending = self.pending.split(b"\n", 1)
@@ -361,7 +376,7 @@ def settled(read, interval=0.3, timeout=5.0):
 
 def wait_until(predicate, timeout, step=0.02):
     """Like wait_for, but returns False instead of failing."""
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + timeout * SCALE
     while time.monotonic() < deadline:
         if predicate():
             return True

@@ -113,7 +113,7 @@ void mv_Clock_TrySync() {
     }
     s32_SyncPending = 0; // also after a failure: no retry before the interval
     if (gt_Config.s32_AutoSetRtcTimeInterval > 0) {
-        t_NextSyncTime = t_Shift(t_Now(), gt_Config.s32_AutoSetRtcTimeInterval);
+        s64_NextSyncTime = s64_Now() + gt_Config.s32_AutoSetRtcTimeInterval;
     }
 }
 
@@ -124,7 +124,7 @@ void mv_SetSystemTime() {
         s32_SyncPending == 1) {
         mv_Clock_TrySync();
     }
-    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 && t_Now() > t_NextSyncTime) {
+    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 && s64_Now() > s64_NextSyncTime) {
         s32_SyncPending = 1;
     }
 }

@@ -12,28 +12,27 @@ namespace {
 
 constexpr int kBusWaitMs = 50;
 
-std::time_t gt_LastTime; // of the previous pass
+std::int64_t gs64_LastTime; // of the previous pass
 
 // Deadlines come from the wall clock. When it steps back (NTP, an RTC that was wrong
 // at boot) they move back by the same step, so the watchdog is not held off for the
 // length of the step. A step forward needs nothing: a passed deadline fires once and
 // is re-armed from the new time.
-void mv_Loop_FollowClock(std::time_t t_Time) {
-    if (t_Time < gt_LastTime) {
-        const std::int64_t s64_Back = static_cast<std::int64_t>(t_Time) - gt_LastTime;
-        t_NextTrigger = t_Shift(t_NextTrigger, s64_Back);
-        t_NextSyncTime = t_Shift(t_NextSyncTime, s64_Back);
+void mv_Loop_FollowClock(std::int64_t s64_Time) {
+    if (s64_Time < gs64_LastTime) {
+        s64_NextTrigger -= gs64_LastTime - s64_Time;
+        s64_NextSyncTime -= gs64_LastTime - s64_Time;
     }
-    gt_LastTime = t_Time;
+    gs64_LastTime = s64_Time;
 }
 
-void mv_Loop_Watchdog(std::time_t t_Time) {
+void mv_Loop_Watchdog(std::int64_t s64_Time) {
     if (gt_Config.s32_WatchdogInterval <= 0) {
         return;
     }
-    if (t_Time >= t_NextTrigger) {
+    if (s64_Time >= s64_NextTrigger) {
         s32_DBUS_TriggerWatchdog(&gt_Client);
-        t_NextTrigger = t_Shift(t_Time, s32_TriggerPeriod);
+        s64_NextTrigger = s64_Time + s32_TriggerPeriod;
     }
 }
 
@@ -90,7 +89,7 @@ void mv_Loop_Bus(bool b_GpsdBusy) {
 
 } // namespace
 
-std::time_t t_Now() {
+std::int64_t s64_Now() {
     return std::time(nullptr);
 }
 
@@ -102,9 +101,9 @@ double f64_Monotonic() {
 
 void v_MainLoop() {
     for (;;) {
-        const std::time_t t_Time = t_Now();
-        mv_Loop_FollowClock(t_Time);
-        mv_Loop_Watchdog(t_Time);
+        const std::int64_t s64_Time = s64_Now();
+        mv_Loop_FollowClock(s64_Time);
+        mv_Loop_Watchdog(s64_Time);
         const bool b_GpsdBusy = mb_Loop_Gpsd();
         v_Signal_AfterFold();
         mv_Loop_Bus(b_GpsdBusy);

@@ -19,8 +19,8 @@ std::uint32_t gu32_StateVersion;
 volatile std::uint8_t u8_Quit;
 std::int32_t s32_GpsdConnected;
 std::int32_t s32_TriggerPeriod;
-std::time_t t_NextTrigger;
-std::time_t t_NextSyncTime;
+std::int64_t s64_NextTrigger;
+std::int64_t s64_NextSyncTime;
 std::int32_t s32_SyncPending = 1; // the first valid fix syncs
 const char* gpc_ProgramName = "xlocd";
 

@@ -9,7 +9,6 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
-#include <limits>
 
 struct gps_data_t;
 
@@ -41,9 +40,10 @@ extern volatile std::uint8_t u8_Quit;
 extern std::int32_t s32_GpsdConnected;
 extern std::int32_t s32_TriggerPeriod;
 // Deadlines in wall-clock seconds (the design's s32_NextTrigger and s32_NextSyncTime),
-// kept as time_t so that they go on working past 2038.
-extern std::time_t t_NextTrigger;
-extern std::time_t t_NextSyncTime;
+// kept in 64 bits: past 2038 they go on working, and where time_t has 32 bits
+// (armhf) a deadline one period after its last second need not saturate.
+extern std::int64_t s64_NextTrigger;
+extern std::int64_t s64_NextSyncTime;
 extern std::int32_t s32_SyncPending;
 extern const char* gpc_ProgramName;
 
@@ -78,17 +78,5 @@ void mv_SetSystemTime();
 
 // Wall-clock seconds from `time`; monotonic seconds for ages and pacing that a
 // clock step must not move.
-std::time_t t_Now();
+std::int64_t s64_Now();
 double f64_Monotonic();
-
-// t plus s64_Seconds, saturated at the ends of time_t (32 bits on armhf).
-constexpr std::time_t t_Shift(std::time_t t_Time, std::int64_t s64_Seconds) {
-    using Limits = std::numeric_limits<std::time_t>;
-    if (s64_Seconds > 0 && t_Time > Limits::max() - s64_Seconds) {
-        return Limits::max();
-    }
-    if (s64_Seconds < 0 && t_Time < Limits::min() - s64_Seconds) {
-        return Limits::min();
-    }
-    return static_cast<std::time_t>(t_Time + s64_Seconds);
-}

@@ -16,15 +16,15 @@ DRIVER = os.path.abspath(os.environ.get("DRIVER_BIN", BUILD / "tests/orb_driver"
 CLIENT = os.path.abspath(os.environ.get("CLIENT_BIN", BUILD / "harness/gps_client"))
 QUERY = os.path.abspath(os.environ.get("QUERY_BIN", BUILD / "tools/xlocd-query"))
 SHIM = os.path.abspath(os.environ.get("RTC_SHIM", BUILD / "tests/librtc_shim.so"))
-FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+FAKETIME = os.environ.get("XLOCD_FAKETIME", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
 SANITIZED = os.environ.get("XLOCD_SANITIZED") == "ON"
 OK = {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK"}
 
 
 def gps_client(bus, calls=1, burst=False, timeout_ms=5000):
     """Runs the C++ load client; returns its JSON summary."""
-    args = [CLIENT, "--calls", str(calls), "--timeout-ms", str(timeout_ms)] + ["--burst"] * burst
-    out = subprocess.run(args, capture_output=True, text=True, timeout=120,
+    args = rig.command(CLIENT, "--calls", calls, "--timeout-ms", timeout_ms, *["--burst"] * burst)
+    out = subprocess.run(args, capture_output=True, text=True, timeout=120 * rig.SCALE,
                          env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
     return json.loads(out.stdout)
 

@@ -150,7 +150,9 @@ def test_triggers_keep_their_period_across_2038(xlocd, xcord):
                                     "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
     triggers = cord.wait("TriggerWatchdog", 6, timeout=8)  # 03:14:07 lies in between
     gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
-    assert all(0.8 < g < 1.2 for g in gaps), gaps
+    # A 32-bit time_t (armhf) wraps there: no burst, but one gap may take two seconds.
+    longest = 2.2 if os.environ.get("XLOCD_TIME_T_BYTES") == "4" else 1.2
+    assert all(0.8 < g < longest for g in gaps), gaps
 
 
 def test_clock_steps_neither_hold_off_nor_burst_triggers_and_rtc_writes(xlocd, xcord, json_gpsd,

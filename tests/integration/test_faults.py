@@ -63,8 +63,8 @@ def test_sigpipe_from_a_dead_gpsd_or_a_closed_stdout_does_not_kill(xlocd, json_g
     # Log lines on a stdout pipe whose reader is gone; a long argv[0] fills its buffer.
     config = tmp_path / "stdout.config"
     config.write_text(f"RTC_path=\ngps_tcp_port={rig.free_port()}\n")
-    piped = rig.Proc(["bash", "-c", 'exec -a "$0" "$@"', "x" * 3000, XLOCD, config],
-                     env=dict(os.environ), stdout=subprocess.PIPE)
+    piped = rig.Proc(rig.command(XLOCD, config, argv0="x" * 3000), env=dict(os.environ),
+                     stdout=subprocess.PIPE)
     piped.p.stdout.close()
     time.sleep(1.0)
     assert piped.stop() == 0

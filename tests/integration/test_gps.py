@@ -7,7 +7,7 @@ import time
 import pytest
 
 import rig
-from conftest import SANITIZED
+from conftest import SANITIZED, XLOCD
 
 UTC = {"TZ": "UTC"}
 EPOCH = calendar.timegm((2026, 11, 30, 12, 34, 0, 0, 334, 0))
@@ -55,7 +55,7 @@ def test_gpsd_started_late_is_connected_once_and_never_again(xlocd, gpsd):
 ])
 def test_failed_attempts_log_two_lines_per_pass_and_leak_nothing(xlocd, value, port, error):
     daemon = xlocd(gps_tcp_port=value)
-    failure = f"{daemon.proc.args[0]}: connection failure on localhost:{port}, error {error}"
+    failure = f"{XLOCD}: connection failure on localhost:{port}, error {error}"
     rig.wait_for(lambda: len(daemon.log_lines()) >= 9, what="several passes")
     # Reconnection attempts: the streaming line carries its own line feed.
     assert daemon.log_lines()[:5] == [failure, "Streaming GPS data failed", failure,
@@ -66,7 +66,8 @@ def test_failed_attempts_log_two_lines_per_pass_and_leak_nothing(xlocd, value, p
     time.sleep(3.0)
     passes = (len(daemon.log_lines()) - lines0) / 3  # one attempt per 50 ms pass
     rss1, fds1, _ = rig.process_usage(daemon.proc.pid)
-    assert 3 * 15 < passes < 3 * 21 and fds1 == fds0, (passes, fds0, fds1)
+    # An attempt's own socket may be open at either look; a leak would add one a pass.
+    assert 3 * 15 < passes < 3 * 21 and abs(fds1 - fds0) <= 1, (passes, fds0, fds1)
     assert SANITIZED or rss1 - rss0 < 64, (rss0, rss1)
 
 

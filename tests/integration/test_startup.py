@@ -4,6 +4,7 @@ import subprocess
 
 import pytest
 
+import rig
 from conftest import XLOCD
 
 HELP = ("\nxlocd v3_03r1 - daemon provides GPS information on request \n\n"
@@ -13,7 +14,7 @@ HELP = ("\nxlocd v3_03r1 - daemon provides GPS information on request \n\n"
 
 
 def run(*args):
-    p = subprocess.run([XLOCD, *args], capture_output=True, timeout=10,
+    p = subprocess.run(rig.command(XLOCD, *args), capture_output=True, timeout=10 * rig.SCALE,
                        env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent"))
     return p.returncode, p.stdout.decode(), p.stderr.decode()
 
