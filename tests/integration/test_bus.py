@@ -1,4 +1,7 @@
-"""Bus identity, announcements, the main loop, the shutdown sequence and the policy."""
+"""Bus identity, announcements, the main loop, the shutdown sequence, the policy and
+the opt-in bus features (GPSData signal, introspection)."""
+import json
+import os
 import pathlib
 import pwd
 import signal
@@ -10,7 +13,7 @@ import dbus
 import pytest
 
 import rig
-from conftest import XLOCD, config_text, gps_client
+from conftest import QUERY, XLOCD, config_text, gps_client
 
 IDENTITY = ["xlocd", "v3_03r1", "unknown", "daemon provides GPS information on request"]
 NAMES = ["acn_status", "acn_latitude", "acn_longitude", "acn_altitude", "acn_time",
@@ -19,44 +22,31 @@ NAMES = ["acn_status", "acn_latitude", "acn_longitude", "acn_altitude", "acn_tim
 
 
 @pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
-def test_hello_on_start_and_goodbye_on_a_stop_signal(xlocd, recorder, sig):
+def test_announcements_whoisthere_a_refused_second_instance_and_the_stop(
+        xlocd, recorder, bus, tmp_path, sig):
     daemon = xlocd()
     hello = recorder.wait("HELLO")[0]
-    assert (hello["path"], hello["interface"], rig.types_of(hello)) == (
-        "/zel/orb/xlocd/Object", "zel.orb.broadcast", "ssss")
-    assert rig.args_of(hello) == IDENTITY
-    start = time.monotonic()
-    assert daemon.terminate(sig) == 0 and time.monotonic() - start < 2.0  # gpsd is absent
-    goodbye = recorder.wait("GOODBYE")[0]
-    assert rig.args_of(goodbye) == IDENTITY and goodbye["path"] == "/zel/orb/xlocd/Object"
-
-
-def test_each_whoisthere_gets_one_hello_also_in_a_burst(xlocd, recorder, bus):
-    xlocd()
-    recorder.wait("HELLO")
+    assert (hello["path"], hello["interface"], rig.types_of(hello), rig.args_of(hello)) == (
+        "/zel/orb/xlocd/Object", "zel.orb.broadcast", "ssss", IDENTITY)
     bus.signal("zel.orb.broadcast", "WhoIsThere", "a", "b", path="/zel/orb/other/Object")
     bus.signal("zel.orb.broadcast", "HELLO", "peer")  # not a question
-    bus.signal("zel.orb.xlocd", "WhoIsThere")         # another interface
+    bus.signal("zel.orb.xlocd", "WhoIsThere")  # another interface
     for _ in range(100):
         bus.signal("zel.orb.broadcast", "WhoIsThere")
     recorder.wait("HELLO", 1 + 101 + 1)  # the recorder also sees the test's HELLO
     time.sleep(0.3)  # and not one more
-    hellos = [m["path"] for m in recorder.messages("HELLO")]
-    assert hellos.count("/zel/orb/xlocd/Object") == 102 and len(hellos) == 103
-
-
-def test_second_instance_is_refused_and_shuts_down(xlocd, bus, recorder, tmp_path):
-    first = xlocd()
-    recorder.wait("HELLO")
+    assert [m["path"] for m in recorder.messages("HELLO")].count("/zel/orb/xlocd/Object") == 102
     (tmp_path / "second").mkdir()
     second = rig.Daemon(XLOCD, tmp_path / "second", bus,
                         config_text(tmp_path / "second", rig.free_port()), wait_name=False)
-    assert second.proc.p.wait(10) == 0
-    assert second.stderr.read_text() == "Register xlocd on DBUS failed"
+    assert second.proc.p.wait(10) == 0 and second.stderr.read_text() == (
+        "Register xlocd on DBUS failed")
     assert second.log_lines() == ["Register xlocd on DBUS failed"]
     recorder.wait("GOODBYE")  # the refused instance had a connection all the same
-    assert len(first.get_data()) == 12
     assert gps_client(bus, calls=20, burst=True)["twelve"] == 20  # one call per pass
+    start = time.monotonic()
+    assert daemon.terminate(sig) == 0 and time.monotonic() - start < 2.0  # gpsd is absent
+    assert [rig.args_of(m) for m in recorder.messages("GOODBYE")] == [IDENTITY] * 2
 
 
 def as_user(uid, code, *args):
@@ -99,36 +89,43 @@ def test_shipped_policy_lets_everyone_call_getgpsdata_only(tmp_path):
         bus.stop()
 
 
-def test_other_members_get_no_answer_at_all(xlocd, bus):
+def test_other_members_get_no_answer_and_arguments_are_ignored(xlocd, bus):
     """'nobody' passes a test-only policy that lets anything through to the daemon."""
     daemon = xlocd()
     assert as_user(65534, PROBE, bus.address, "Other@zel.orb.xlocd") == [
         "org.freedesktop.DBus.Error.NoReply"]
     reply = bus.client().call_blocking("zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd",
                                        "GetGPSData", "sua{ss}", ["x", 1, {"k": "v"}], timeout=5)
-    assert len(reply) == 12 and len(daemon.get_data()) == 12  # arguments are ignored
+    assert len(reply) == 12 and len(daemon.get_data()) == 12
 
 
 @pytest.mark.parametrize("key", [1, None])
-def test_gpsdata_signal_carries_the_reply_after_each_change_only_with_its_key(
-        xlocd, json_gpsd, peers, key):
+def test_signal_follow_introspection_and_peer_only_with_their_keys(
+        xlocd, json_gpsd, peers, bus, key):
     watcher = peers(matches=["type='signal',interface='zel.orb.xlocd'"])
     server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=key)
+    daemon = xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=key,
+                   introspection=key)
+    follow = rig.Proc(rig.command(QUERY, "--follow", "--json"), stdout=subprocess.PIPE,
+                      stderr=subprocess.PIPE, text=True,
+                      env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address))
+    time.sleep(0.3)
     answers = []
-    for second in (56, 56, 57):  # the second fold changes nothing
+    for second in (56, 56, 57, 58):  # the second fold changes nothing
         server.send(rig.tpv(time_=f"2026-03-05T12:34:{second}.000Z"))
-        time.sleep(0.3)
+        time.sleep(0.8)
         answers.append(daemon.get_data())
     signals = watcher.messages("GPSData")
-    assert [rig.args_of(s) for s in signals] == ([answers[0], answers[2]] if key else [])
-    assert {(s["path"], s["interface"]) for s in signals} <= {("/zel/orb/xlocd/Object",
-                                                                 "zel.orb.xlocd")}
-
-
-@pytest.mark.parametrize("key", [1, None])
-def test_introspection_and_peer_only_with_their_key(xlocd, bus, key):
-    xlocd(introspection=key)
+    assert [rig.args_of(s) for s in signals] == ([answers[0], *answers[2:]] if key else [])
+    assert {(s["path"], s["interface"]) for s in signals} <= {
+        ("/zel/orb/xlocd/Object", "zel.orb.xlocd")}
+    if key:
+        follow.p.terminate()
+    out, err = follow.p.communicate(timeout=10)  # xlocd-query --follow: each signal, or why not
+    times = [json.loads(line)["time"] for line in out.splitlines()]
+    assert (follow.p.returncode, times) == (
+        (0, ["000000", "123456", "123457", "123458"]) if key else (4, ["000000"])), err
+    assert key or "xlocd sends no GPSData signal" in err
     call = lambda path, interface, member: bus.client().call_blocking(
         "zel.orb.xlocd", path, interface, member, "", [], timeout=1)
     if not key:
@@ -142,11 +139,10 @@ def test_introspection_and_peer_only_with_their_key(xlocd, bus, key):
         args = interface.find(item).findall("arg")
         assert [a.get("name") for a in args] == NAMES and {a.get("direction") for a in args} == {
             direction} and {a.get("type") for a in args} == {"s"}
-    tools = [["busctl", f"--address={bus.address}", "introspect", "zel.orb.xlocd",
-              "/zel/orb/xlocd/Object"],  # gdbus walks the tree from "/"
-             ["gdbus", "introspect", "--address", bus.address, "--dest", "zel.orb.xlocd",
-              "--object-path", "/", "--recurse"]]
-    for tool in tools:
+    for tool in (["busctl", f"--address={bus.address}", "introspect", "zel.orb.xlocd",
+                  "/zel/orb/xlocd/Object"],  # gdbus walks the tree from "/"
+                 ["gdbus", "introspect", "--address", bus.address, "--dest", "zel.orb.xlocd",
+                  "--object-path", "/", "--recurse"]):
         out = subprocess.run(tool, capture_output=True, text=True, timeout=20).stdout
         assert "GetGPSData" in out and "GPSData" in out.replace("GetGPSData", ""), out
     assert call("/zel/orb/xlocd/Object", "org.freedesktop.DBus.Peer", "Ping") is None

@@ -102,23 +102,3 @@ def test_query_prints_named_fields_json_and_repeats(xlocd, json_gpsd, bus):
 def test_query_without_the_daemon_and_with_bad_options(bus, args, status, text):
     out = query(bus, *args)
     assert out.returncode == status and text in out.stderr, out.stderr
-
-
-@pytest.mark.parametrize("key", [1, None])
-def test_query_follow_prints_each_signal_or_says_there_are_none(xlocd, json_gpsd, bus, key):
-    server = json_gpsd()
-    xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=key)
-    proc = rig.Proc(rig.command(QUERY, "--follow", "--json"), stdout=subprocess.PIPE,
-                    stderr=subprocess.PIPE,
-                    env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address), text=True)
-    time.sleep(0.3)
-    for second in range(4):
-        server.send(rig.tpv(time_=f"2026-03-05T12:34:5{second}.000Z"))
-        time.sleep(0.8)
-    if key:
-        proc.p.terminate()
-    out, err = proc.p.communicate(timeout=10)
-    times = [json.loads(line)["time"] for line in out.splitlines()]
-    assert (proc.p.returncode, times) == ((0, ["000000", "123450", "123451", "123452", "123453"])
-                                           if key else (4, ["000000"])), err
-    assert key or "xlocd sends no GPSData signal" in err

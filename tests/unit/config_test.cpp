@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -79,87 +77,82 @@ TEST(ConfigLookup, ArgumentsSizesAndNextValue) {
     EXPECT_STREQ("abcde", acn_Dest);
 }
 
-constexpr const char* kNoLog = "Error in config file. No valid Log_File found\n";
-constexpr const char* kNoRtc = "Did not find RTC path, using default at //dev//rtc0\n";
-
-// The record and what the reader printed, as one line.
+// The fields that differ from an empty file's, then what the reader printed.
 std::string t_Read(const std::string& t_Text) {
     TextFile t_File(t_Text);
     T_Config t_C{};
     testing::internal::CaptureStdout();
     EXPECT_EQ(0, s32_Config_Read(t_File.pt_File, &t_C));
-    const std::string t_Out = testing::internal::GetCapturedStdout();
-    return "log=" + std::string(t_C.acn_LogFile) + " cmd=" + t_C.acn_CmdOnWatchdog +
-           " wd=" + std::to_string(t_C.s32_WatchdogInterval) +
-           " sys=" + std::to_string(t_C.s32_AutoSetSystemTime) +
-           " rtc=" + std::to_string(t_C.s32_AutoSetRtcTime) + " path=" + t_C.acn_RtcPath +
-           " every=" + std::to_string(t_C.s32_AutoSetRtcTimeInterval) +
-           " port=" + std::to_string(t_C.u16_GpsTcpPort) + t_C.acn_GpsSourceSpec + " | " + t_Out;
+    std::string t_Out;
+    const auto v_Add = [&t_Out](const char* pc_Name, const std::string& t_Value,
+                                const char* pc_Default) {
+        t_Out += t_Value == pc_Default ? "" : std::string(pc_Name) + "=" + t_Value + " ";
+    };
+    v_Add("log", t_C.acn_LogFile, "");
+    v_Add("cmd", t_C.acn_CmdOnWatchdog, "signal01.beep");
+    v_Add("wd", std::to_string(t_C.s32_WatchdogInterval), "0");
+    v_Add("sys", std::to_string(t_C.s32_AutoSetSystemTime), "0");
+    v_Add("rtc", std::to_string(t_C.s32_AutoSetRtcTime), "0");
+    v_Add("path", t_C.acn_RtcPath, "//dev//rtc0");
+    v_Add("every", std::to_string(t_C.s32_AutoSetRtcTimeInterval), "0");
+    v_Add("port", std::to_string(t_C.u16_GpsTcpPort) + t_C.acn_GpsSourceSpec, "0");
+    v_Add("opt",
+          std::to_string(t_C.s32_GpsdReconnect) + "," + std::to_string(t_C.s32_FixMaxAge) + "," +
+              std::to_string(t_C.s32_ClockMinFixes) + "," + std::to_string(t_C.s64_ClockNotBefore) +
+              "," + std::to_string(t_C.s32_GpsDataSignal) + "," +
+              std::to_string(t_C.s32_Introspection),
+          "0,0,0,0,0,0");
+    return t_Out + "| " + testing::internal::GetCapturedStdout();
 }
 
 TEST(ConfigRead, DefaultsMessagesNumbersFlagsAndPorts) {
-    const std::string t_Quiet = "Log_File=/l\nRTC_path=/r\n";   // silences both messages
     const std::string t_Path = "/dev/" + std::string(241, 'r'); // the longest value possible
-    const std::string t_Base = "log=/l cmd=signal01.beep wd=0 sys=0 rtc=0 path=/r every=0 ";
+    const std::string t_NoLog = "Error in config file. No valid Log_File found\n";
+    const std::string t_NoRtc = "Did not find RTC path, using default at //dev//rtc0\n";
+    const std::string t_Q = "Log_File=/l\nRTC_path=/r\n"; // silences both messages
+    const std::string t_LP = "log=/l path=/r ";
     const struct {
         std::string t_Text;
         std::string t_Expected;
     } at_Cases[] = {
-        {"nothing\n", "log= cmd=signal01.beep wd=0 sys=0 rtc=0 path=//dev//rtc0 every=0 port=0 | " +
-                          std::string(kNoLog) + kNoRtc},
-        {"Log_File\nCMDOnWatchdog=\nRTC_path\n",
-         "log= cmd= wd=0 sys=0 rtc=0 path= every=0 port=0 | "},
-        {"RTC_path=/r\n",
-         "log= cmd=signal01.beep wd=0 sys=0 rtc=0 path=/r every=0 port=0 | " + std::string(kNoLog)},
-        {"Log_File=/l\n", "log=/l cmd=signal01.beep wd=0 sys=0 rtc=0 path=//dev//rtc0 every=0 "
-                          "port=0 | " +
-                              std::string(kNoRtc)},
-        {t_Quiet + "watchdog_interval= 30s\n", "log=/l cmd=signal01.beep wd=30 sys=0 rtc=0 "
-                                               "path=/r every=0 port=0 | "},
-        {t_Quiet + "watchdog_interval=abc\n", t_Base + "port=0 | "},
-        {t_Quiet + "watchdog_interval=-5\nauto_set_rtc_time_interval=99999999999\n",
-         "log=/l cmd=signal01.beep wd=-5 sys=0 rtc=1 path=/r every=2147483647 port=0 | "},
-        {t_Quiet + "watchdog_interval=-99999999999\n", "log=/l cmd=signal01.beep "
-                                                       "wd=-2147483648 sys=0 rtc=0 path=/r "
-                                                       "every=0 port=0 | "},
-        {t_Quiet + "auto_set_system_time=0\nauto_set_rtc_time\n",
-         "log=/l cmd=signal01.beep wd=0 sys=1 rtc=1 path=/r every=0 port=0 | "},
-        {t_Quiet + "#auto_set_system_time=1\n", t_Base + "port=0 | "},
-        {t_Quiet + "gps_tcp_port=2947\n", t_Base + "port=2947:2947 | "},
-        {t_Quiet + "gps_tcp_port=123456\n", t_Base + "port=0 | "},
-        {t_Quiet + "gps_tcp_port=\n", t_Base + "port=0: | "},
-        {t_Quiet + "gps_tcp_port=65536\n", t_Base + "port=0:65536 | "},
-        {t_Quiet + "gps_tcp_port=70000\n", t_Base + "port=4464:70000 | "},
-        {t_Quiet + "gps_tcp_port=1:ab\n", t_Base + "port=1:1:ab | "},
-        {"Log_File=/a b \r\nwatchdog_interval=4\r\nRTC_path=/r\r\n",
-         "log=/a b  cmd=signal01.beep wd=4 sys=0 rtc=0 path=/r every=0 port=0 | "},
-        {"RTC_path=" + t_Path +
-             "\nLog_File=/l\nauto_set_rtc_time_interval=7\n"
-             "gps_tcp_port=2948\nCMDOnWatchdog=cmd\n",
-         "log=/l cmd=cmd wd=0 sys=0 rtc=1 path=" + t_Path + " every=7 port=2948:2948 | "},
+        {"nothing\n", "| " + t_NoLog + t_NoRtc},
+        {"Log_File\nCMDOnWatchdog=\nRTC_path\n", "cmd= path= | "},
+        {"RTC_path=/r\n", "path=/r | " + t_NoLog},
+        {"Log_File=/l\n", "log=/l | " + t_NoRtc},
+        {t_Q + "watchdog_interval= 30s\n", "log=/l wd=30 path=/r | "},
+        {t_Q + "watchdog_interval=abc\n", t_LP + "| "},
+        {t_Q + "watchdog_interval=-5\nauto_set_rtc_time_interval=99999999999\n",
+         "log=/l wd=-5 rtc=1 path=/r every=2147483647 | "},
+        {t_Q + "watchdog_interval=-99999999999\n", "log=/l wd=-2147483648 path=/r | "},
+        {t_Q + "auto_set_system_time=0\nauto_set_rtc_time\n", "log=/l sys=1 rtc=1 path=/r | "},
+        {t_Q + "#auto_set_system_time=1\n", t_LP + "| "},
+        {t_Q + "gps_tcp_port=2947\n", t_LP + "port=2947:2947 | "},
+        {t_Q + "gps_tcp_port=123456\n", t_LP + "| "},
+        {t_Q + "gps_tcp_port=\n", t_LP + "port=0: | "},
+        {t_Q + "gps_tcp_port=65536\n", t_LP + "port=0:65536 | "},
+        {t_Q + "gps_tcp_port=70000\n", t_LP + "port=4464:70000 | "},
+        {t_Q + "gps_tcp_port=1:ab\n", t_LP + "port=1:1:ab | "},
+        {"Log_File=/a b \r\nwatchdog_interval=4\r\nRTC_path=/r\r\n", "log=/a b  wd=4 path=/r | "},
+        {"RTC_path=" + t_Path + "\nLog_File=/l\nauto_set_rtc_time_interval=7\ngps_tcp_port=2948\n",
+         "log=/l rtc=1 path=" + t_Path + " every=7 port=2948:2948 | "},
+        {t_Q + "gpsd_reconnect=5\nfix_max_age=3\nclock_min_fixes=4\n"
+               "clock_not_before=2026-01-01\ngps_data_signal=1\nintrospection=1\n",
+         t_LP + "opt=5,3,4,1767225600,1,1 | "},
     };
     for (const auto& t_Case : at_Cases) {
         EXPECT_EQ(t_Case.t_Expected, t_Read(t_Case.t_Text)) << t_Case.t_Text;
     }
 }
 
-TEST(ConfigRead, OptInKeysAndTheirDate) {
-    TextFile t_File("gpsd_reconnect=5\nfix_max_age=3\nclock_min_fixes=4\nclock_not_before="
-                    "2026-01-01\ngps_data_signal=1\nintrospection=1\nLog_File=/l\nRTC_path=/r\n");
-    T_Config t_C{};
-    s32_Config_Read(t_File.pt_File, &t_C);
-    EXPECT_EQ((std::vector<std::int64_t>{5, 3, 4, 1767225600, 1, 1}),
-              (std::vector<std::int64_t>{t_C.s32_GpsdReconnect, t_C.s32_FixMaxAge,
-                                         t_C.s32_ClockMinFixes, t_C.s64_ClockNotBefore,
-                                         t_C.s32_GpsDataSignal, t_C.s32_Introspection}));
+TEST(ConfigRead, ClockNotBeforeDates) {
     for (const char* pc_Value : {"", "2026-13-01"}) { // the build date, once with a message
-        TextFile t_Build("Log_File=/l\nRTC_path=/r\nclock_not_before=" + std::string(pc_Value));
-        T_Config t_B{};
+        TextFile t_File("Log_File=/l\nRTC_path=/r\nclock_not_before=" + std::string(pc_Value));
+        T_Config t_C{};
         testing::internal::CaptureStdout();
-        s32_Config_Read(t_Build.pt_File, &t_B);
+        s32_Config_Read(t_File.pt_File, &t_C);
         EXPECT_EQ(*pc_Value != '\0', !testing::internal::GetCapturedStdout().empty());
-        EXPECT_GE(t_B.s64_ClockNotBefore, 1796515200 - 30 * 86400); // built in or after 11/2026
-        EXPECT_LE(t_B.s64_ClockNotBefore, std::time(nullptr));
+        EXPECT_GE(t_C.s64_ClockNotBefore, 1796515200 - 30 * 86400); // built in or after 11/2026
+        EXPECT_LE(t_C.s64_ClockNotBefore, std::time(nullptr));
     }
     const std::pair<const char*, std::int64_t> at_Dates[] = {
         {"1970-01-01", 0}, {"2000-02-29", 951782400}, {"2026-12-06", 1796515200},
