@@ -77,8 +77,8 @@ void mv_Config_ReadPort(const char* pc_Value, T_Config* pt_Config) {
 void mv_Config_BuildDate(char (&acn_Date)[11]) {
     constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
     const std::size_t u32_Month = kMonths.find(std::string_view(__DATE__, 3)) / 3 + 1;
-    std::snprintf(acn_Date, sizeof acn_Date, "%.4s-%02zu-%02d", __DATE__ + 7, u32_Month,
-                  std::atoi(__DATE__ + 4));
+    std::snprintf(acn_Date, sizeof acn_Date, "%.4s-%02zu-%02d", &__DATE__[7], u32_Month,
+                  std::atoi(&__DATE__[4]));
 }
 
 void mv_Config_ReadNotBefore(const char* pc_Value, T_Config* pt_Config) {

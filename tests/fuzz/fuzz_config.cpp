@@ -5,25 +5,24 @@
 #include <cstdio>
 #include <cstring>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size) {
-    FILE* pt_File = fmemopen(const_cast<std::uint8_t*>(pu8_Data), u32_Size, "r");
-    if (pt_File == nullptr) {
-        return 0;
-    }
-    FILE* pt_Null = std::fopen("/dev/null", "w");
-    FILE* pt_Stdout = stdout;
-    stdout = pt_Null; // the two default messages
-    T_Config t_Config{};
-    s32_Config_Read(pt_File, &t_Config);
-    stdout = pt_Stdout;
-    std::fclose(pt_Null);
-    // Every text field stays terminated within its width.
-    if (std::memchr(t_Config.acn_LogFile, 0, sizeof t_Config.acn_LogFile) == nullptr ||
-        std::memchr(t_Config.acn_RtcPath, 0, sizeof t_Config.acn_RtcPath) == nullptr ||
-        std::memchr(t_Config.acn_GpsSourceSpec, 0, sizeof t_Config.acn_GpsSourceSpec) == nullptr ||
-        std::memchr(t_Config.acn_CmdOnWatchdog, 0, sizeof t_Config.acn_CmdOnWatchdog) == nullptr) {
+namespace {
+template <std::size_t... N> void mv_RequireTerminated(const char (&... acn_Fields)[N]) {
+    if (((std::memchr(acn_Fields, 0, N) == nullptr) || ...)) {
         __builtin_trap();
     }
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size) {
+    FILE* pt_File = fmemopen(const_cast<std::uint8_t*>(pu8_Data), u32_Size, "r");
+    FILE* pt_Stdout = stdout;
+    stdout = std::fopen("/dev/null", "w"); // the reader's messages
+    T_Config t_C{};
+    s32_Config_Read(pt_File, &t_C);
+    std::fclose(stdout);
+    stdout = pt_Stdout;
     std::fclose(pt_File);
+    mv_RequireTerminated(t_C.acn_LogFile, t_C.acn_RtcPath, t_C.acn_GpsSourceSpec,
+                         t_C.acn_CmdOnWatchdog);
     return 0;
 }

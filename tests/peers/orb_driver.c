@@ -6,6 +6,7 @@
  *   request PEER MEMBER SIZE ARG  -> result N answer <the copy, cut at SIZE>
  *   match RULE | callbacks all|named|other|none | drain -> events, then the result
  *   nullchecks -> the codes for a null record, on one line */
+#define _POSIX_C_SOURCE 200809L /* strnlen */
 #include "orb_client.h"
 
 #include <stdio.h>
