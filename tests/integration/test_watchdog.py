@@ -61,7 +61,7 @@ COMMANDS = {"RegisterWatchdog": ("watchdog 10 signal01.beep", "susu"), "CancelWa
     ("RegisterWatchdog", "text:", -9), ("RegisterWatchdog", "noargs", -10),
     ("RegisterWatchdog", "uint:1", -9), ("RegisterWatchdog", "error:Refused", -9),
     ("RegisterWatchdog", "error:OK, read like an answer", 0),
-    ("CancelWatchdog", "text:OK", 0), ("CancelWatchdog", "text:NOK", -9),
+    ("CancelWatchdog", "text:OK", 0), ("CancelWatchdog", "text:ON", -9),
     ("CancelWatchdog", "noargs", -9), ("CancelWatchdog", "error:OK", 0),
     ("GetIgnition", "text:OFF", 0), ("GetIgnition", "text:OF", 0), ("GetIgnition", "text:ON", 1),
     ("GetIgnition", "text:off", 1), ("GetIgnition", "text:", 1), ("GetIgnition", "noargs", 1),
@@ -78,7 +78,8 @@ def test_signals_codes_and_the_bus_answer_without_xcord(xcord, driver):
     line = unregistered.do("nullchecks")[-1].split()[1:]
     assert [int(v) for v in line] == [-5] * 13 + [-10, -5]
     assert [unregistered.result(c) for c in ("watchdog 1 x", "cancel", "ignition", "trigger",
-                                             "stayalive 1")] == [-2, -1, -1, -1, -1]
+                                             "stayalive 1", "request p M 4 a", "notify p M a")] == [
+        -2, -1, -1, -1, -1, -1, -2]
     d = driver("testapp7")  # no xcord yet: the bus answers ServiceUnknown at once
     assert [d.result("watchdog 10 x"), d.result("cancel"), d.result("ignition")] == [-9, -9, 1]
     cord = xcord()
