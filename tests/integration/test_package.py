@@ -1,10 +1,12 @@
 """The Debian packages of the build tree: their contents, lintian, and install,
 upgrade and purge in a scratch root (dpkg --root; maintainer scripts see
-DPKG_ROOT and leave the host alone)."""
+DPKG_ROOT and leave the host alone), where a C client builds against the library."""
+import os
 import subprocess
 
 import pytest
 
+import rig
 from conftest import BUILD, SANITIZED
 
 pytestmark = pytest.mark.skipif(SANITIZED, reason="the packages are the plain build's")
@@ -49,7 +51,7 @@ def test_packages_hold_their_files_and_pass_lintian(debs):
     assert not [l for l in lintian.stdout.splitlines() if l.startswith("E:")], lintian.stdout
 
 
-def test_install_upgrade_keeps_an_edited_config_and_purge_removes_all(debs, tmp_path):
+def test_install_a_c_client_upgrade_keeps_an_edited_config_and_purge_removes_all(debs, tmp_path):
     root = tmp_path / "root"
     (root / "var/lib/dpkg/updates").mkdir(parents=True)
     (root / "var/lib/dpkg/status").write_text("")
@@ -58,6 +60,19 @@ def test_install_upgrade_keeps_an_edited_config_and_purge_removes_all(debs, tmp_
     run(*dpkg, "-i", *debs.values())
     config = root / "etc/init.d/xlocd.config"
     assert "gps_tcp_port=2947" in config.read_text() and (root / "usr/sbin/xlocd").exists()
+    assert "ExecStart=/usr/sbin/xlocd /etc/init.d/xlocd.config" in (
+        root / "usr/lib/systemd/system/xlocd.service").read_text()
+    run("sh", "-n", root / "etc/init.d/xlocd")
+    if not rig.EMULATOR:  # the host's compiler cannot link a board's library
+        pc = next(root.rglob("orbclient.pc")).parent
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "orbclient"], check=True,
+                               env=dict(os.environ, PKG_CONFIG_PATH=str(pc)),
+                               capture_output=True, text=True).stdout.split()
+        run("cc", "-std=c11", "-Wall", "-Wpedantic", "-Werror", "-o", tmp_path / "driver",
+            rig.ROOT / "tests/peers/orb_driver.c", *flags)
+        out = subprocess.run([tmp_path / "driver"], input="nullchecks\n", capture_output=True,
+                             text=True, env=dict(os.environ, LD_LIBRARY_PATH=str(pc.parent)))
+        assert out.stdout == "nullchecks" + " -5" * 13 + " -10 -5\n"
     config.write_text(config.read_text() + "gpsd_reconnect=5\n")
     unpacked = tmp_path / "v2"
     run("dpkg-deb", "-R", debs["xlocd"], unpacked)

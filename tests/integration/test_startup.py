@@ -1,5 +1,7 @@
-"""Command line, configuration file checks and the log, on the real binary."""
+"""Command line, manual and man pages, configuration file checks and the log, on the real
+binary."""
 import os
+import re
 import subprocess
 
 import pytest
@@ -21,15 +23,24 @@ def run(*args):
 
 @pytest.mark.parametrize("args,status,out", [
     ((), 1, "invalid argument, type xlocd -h for help \nUsage: xlocd <config-file> [-h] [-v] [-m] \n"),
-    (("/etc/my-vehicle.conf",), 0, "v3_03r1\n"),
-    (("--help", "-v"), 0, HELP),
-    (("",), 1, HELP),
-    (("/nonexistent/x.conf",), 1, "No valid config file '/nonexistent/x.conf'\n"),
+    (("/etc/my-vehicle.conf",), 0, "v3_03r1\n"), (("x-h-v",), 0, "v3_03r1\n"),
+    (("--help", "-v"), 0, HELP), (("x-hv",), 0, HELP), (("", "-v"), 1, HELP), ((" \t\n",), 1, HELP),
+    (("-V",), 1, "No valid config file '-V'\n"),
+    ((" /nonexistent/x.conf more words",), 1, "No valid config file '/nonexistent/x.conf'\n"),
     (("/dev/null",), 1, "No valid config file '/dev/null'\n"),
     (("/" + "a" * 600,), 1, f"No valid config file '/{'a' * 600}'\n"),
 ])
 def test_command_line_exits(args, status, out):
     assert run(*args)[:2] == (status, out)
+
+
+def test_a_config_path_of_511_characters_is_read_and_one_of_512_refused(tmp_path):
+    deep = tmp_path / ("d" * 200) / ("e" * 200)
+    deep.mkdir(parents=True)
+    path = deep / ("f" * (511 - len(str(deep)) - 1))
+    path.write_text(f"Log_File={tmp_path}/x.log\nRTC_path=\n")
+    assert run(path)[0::2] == (0, "Register xlocd on DBUS failed")
+    assert run(str(path) + "f") == (1, f"No valid config file '{path}f'\n", "")
 
 
 def test_a_link_to_the_config_is_read_and_its_log_appended_to(tmp_path):
@@ -56,3 +67,23 @@ def test_without_log_file_and_bus_lines_go_to_stdout(tmp_path):
         "Did not find RTC path, using default at //dev//rtc0",
         "No log file entry found in config file -> send log msg to stdout"]
     assert out.splitlines()[3][17:] == " Register xlocd on DBUS failed"
+
+
+def test_manual_and_man_pages_agree_and_render_without_warnings():
+    manual = run("/x-m")[1]  # one blank ends each line; -m is not listed under OPTIONS
+    assert manual.startswith("\nNAME \n    xlocd - daemon provides GPS information on request \n\n"
+                             "SYNOPSIS \n    xlocd <config-file> [-h] [-v] [-m] \n\n")
+    assert manual.endswith("FILES \n    /etc/init.d/xlocd.config \n         The system wide "
+                           "configuration file of the daemon. \n\nAUTHOR \n    xlocd developers \n\n\n")
+    assert "-m   " not in manual and all(re.fullmatch(r"(.*\S )?", l) for l in manual.split("\n"))
+    for page in (rig.ROOT / "doc/xlocd.8", rig.ROOT / "doc/xlocd-query.1"):
+        out = subprocess.run(["groff", "-man", "-ww", "-Tutf8", page], capture_output=True,
+                             text=True)
+        assert out.returncode == 0 and out.stderr == "", out.stderr
+    text = (rig.ROOT / "doc/xlocd.8").read_text()
+    for key in ("Log_File", "watchdog_interval", "CMDOnWatchdog", "auto_set_system_time",
+                "auto_set_rtc_time", "RTC_path", "auto_set_rtc_time_interval", "gps_tcp_port",
+                "gpsd_reconnect", "fix_max_age", "clock_min_fixes", "clock_not_before"):
+        assert f".B {key}\n" in text, key
+    struct = [l.rstrip() for l in manual.splitlines() if re.search("charn|typedef|T_DBUS", l)]
+    assert len(struct) == 14 and all(line in text for line in struct)  # the record of -m

@@ -7,52 +7,46 @@ import pytest
 import rig
 
 
-@pytest.mark.parametrize("interval,period,count", [(1, 1, 4), (5, 2, 3)])
+@pytest.mark.parametrize("keys,reply,period,count", [
+    ({"watchdog_interval": 1}, "text:OK", 1, 4), ({"watchdog_interval": 5}, "text:OK", 2, 3),
+    # no registration: an interval of 0 or less, a command the bus cannot carry (Latin-1),
+    # or xcord refusing it; then no triggers, but CancelWatchdog all the same
+    ({"watchdog_interval": "0"}, "text:OK", None, 0),
+    ({"watchdog_interval": "-5"}, "text:OK", None, 0),
+    ({"watchdog_interval": 2, "CMDOnWatchdog": "beep-gr\u00fc\u00df"}, "text:OK", None, 0),
+    ({"watchdog_interval": 2}, "text:NOK", None, 1),
+])
 def test_registration_triggers_every_half_interval_and_cancel_before_goodbye(
-        xlocd, xcord, recorder, interval, period, count):
-    cord = xcord()
-    daemon = xlocd(watchdog_interval=interval, CMDOnWatchdog="reboot now")
-    reg = cord.wait("RegisterWatchdog")[0]
-    assert (reg["type"], reg["path"], reg["interface"], rig.types_of(reg)) == (
-        "method_call", "/zel/orb/xcord/Object", "zel.orb.xcord", "susu")
-    assert rig.args_of(reg) == ["xlocd", daemon.proc.pid, "reboot now", interval]
-    triggers = cord.wait("TriggerWatchdog", count, timeout=period * count + 3)
-    assert triggers[0]["t"] - reg["t"] < 0.5  # the first pass triggers at once
-    assert {(t["path"], t["interface"], rig.types_of(t)) for t in triggers} == {
-        ("/zel/orb/xlocd/Object", "zel.orb.xcord", "u")}
-    assert {rig.args_of(t)[0] for t in triggers} == {daemon.proc.pid}
-    # The first gap depends on where in the second the first pass fell.
-    gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
-    assert all(period - 0.15 < g < period + 0.15 for g in gaps), gaps
+        xlocd, xcord, recorder, keys, reply, period, count):
+    cord = xcord({"RegisterWatchdog": reply, "CancelWatchdog": "text:OK"})
+    daemon = xlocd(**{"CMDOnWatchdog": "reboot now", **keys})
+    if period:
+        reg = cord.wait("RegisterWatchdog")[0]
+        assert (reg["type"], reg["path"], reg["interface"], rig.types_of(reg), rig.args_of(reg)
+                ) == ("method_call", "/zel/orb/xcord/Object", "zel.orb.xcord", "susu",
+            ["xlocd", daemon.proc.pid, "reboot now", keys["watchdog_interval"]])
+        triggers = cord.wait("TriggerWatchdog", count, timeout=period * count + 3)
+        assert triggers[0]["t"] - reg["t"] < 0.5  # the first pass triggers at once
+        assert {(t["path"], t["interface"], rig.types_of(t), rig.args_of(t)[0]) for t in triggers
+                } == {("/zel/orb/xlocd/Object", "zel.orb.xcord", "u", daemon.proc.pid)}
+        # The first gap depends on where in the second the first pass fell.
+        gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
+        assert all(period - 0.15 < g < period + 0.15 for g in gaps), gaps
+    else:
+        rig.wait_for(lambda: daemon.log_lines(), what="the first gpsd attempt")
+        time.sleep(1.2)
+        assert cord.messages("TriggerWatchdog") == []
+        assert len(cord.messages("RegisterWatchdog")) == count
     assert daemon.terminate() == 0
     cancel = cord.wait("CancelWatchdog")[0]
     assert (rig.args_of(cancel), rig.types_of(cancel)) == ([daemon.proc.pid], "u")
     assert cancel["t"] <= recorder.wait("GOODBYE")[0]["t"]
 
 
-@pytest.mark.parametrize("keys,reply,registrations", [
-    ({"watchdog_interval": "0"}, "text:OK", 0), ({"watchdog_interval": "-5"}, "text:OK", 0),
-    ({"watchdog_interval": 2, "CMDOnWatchdog": "beep-gr\u00fc\u00df"}, "text:OK", 0),  # Latin-1
-    ({"watchdog_interval": 2}, "text:NOK", 1),
-])
-def test_without_a_registration_no_triggers_but_cancel_at_shutdown(xlocd, xcord, keys, reply,
-                                                                   registrations):
-    """An interval of 0 or less registers nothing; a refused registration (xcord says
-    NOK, or a command the bus cannot carry) silently disables triggering."""
-    cord = xcord({"RegisterWatchdog": reply, "CancelWatchdog": "text:OK"})
-    daemon = xlocd(**keys)
-    rig.wait_for(lambda: daemon.log_lines(), what="the first gpsd attempt")
-    time.sleep(1.2)
-    assert cord.messages("TriggerWatchdog") == []
-    assert len(cord.messages("RegisterWatchdog")) == registrations
-    assert daemon.terminate() == 0
-    cord.wait("CancelWatchdog")
-
-
 # ---- library result codes through the plain-C driver ----------------------
 
-COMMANDS = {"RegisterWatchdog": ("watchdog 10 signal01.beep", "susu"), "CancelWatchdog": ("cancel", "u"),
-            "GetIgnition": ("ignition", "")}
+COMMANDS = {"RegisterWatchdog": ("watchdog 10 signal01.beep", "susu"),
+            "CancelWatchdog": ("cancel", "u"), "GetIgnition": ("ignition", "")}
 
 
 @pytest.mark.parametrize("member,answer,expected", [

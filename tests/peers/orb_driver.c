@@ -14,36 +14,28 @@
 #include <string.h>
 
 #define PRINTED 1000 /* a command that printed its own line */
+#define ON_TEXT(name)                                                                              \
+    static void on_##name(const char* a) {                                                         \
+        printf("event " #name " %s\n", a);                                                         \
+    }
+#define ON_TEXTS(name)                                                                             \
+    static void on_##name(const char* a, const char* b) {                                          \
+        printf("event " #name " %s|%s\n", a, b);                                                   \
+    }
+ON_TEXTS(sms)
+ON_TEXT(hello) ON_TEXTS(network) ON_TEXT(goodbye) ON_TEXT(indicator) ON_TEXT(whoisthere)
 
-static T_DBUS_Client gt_Client;
+    static T_DBUS_Client gt_Client;
 
-static void on_sms(const char* a, const char* b) {
-    printf("event sms %s|%s\n", a, b);
-}
-static void on_hello(const char* a) {
-    printf("event hello %s\n", a);
-}
-static void on_network(const char* a, const char* b) {
-    printf("event network %s|%s\n", a, b);
-}
-static void on_goodbye(const char* a) {
-    printf("event goodbye %s\n", a);
-}
-static void on_indicator(const char* a) {
-    printf("event indicator %s\n", a);
-}
-static void on_whoisthere(const char* a) {
-    printf("event whoisthere %s\n", a);
-}
 static void on_other(DBusMessage* m) {
     const char* member = dbus_message_get_member(m);
     printf("event other %s %s\n", dbus_message_type_to_string(dbus_message_get_type(m)),
            member ? member : "-");
 }
 
-static int32_t set_callbacks(const char* which) {
-    int named = !strcmp(which, "all") || !strcmp(which, "named");
-    int other = !strcmp(which, "all") || !strcmp(which, "other");
+static int32_t set_callbacks(char** a) {
+    int named = !strcmp(a[1], "all") || !strcmp(a[1], "named");
+    int other = !strcmp(a[1], "all") || !strcmp(a[1], "other");
     v_DBUS_SetEventCallbacks(named ? on_sms : NULL, named ? on_hello : NULL,
                              named ? on_network : NULL, named ? on_goodbye : NULL,
                              named ? on_indicator : NULL, named ? on_whoisthere : NULL,
@@ -53,14 +45,14 @@ static int32_t set_callbacks(const char* which) {
 
 /* Waits up to two seconds for a first message, lets the rest of a burst arrive for
  * 200 ms, then drains once. */
-static int32_t drain(void) {
-    DBusConnection* connection = gt_Client.pt_Connection;
-    for (int i = 0;
-         i < 40 && dbus_connection_get_dispatch_status(connection) != DBUS_DISPATCH_DATA_REMAINS;
+static int32_t drain(char** a) {
+    DBusConnection* c = gt_Client.pt_Connection;
+    (void)a;
+    for (int i = 0; i < 40 && dbus_connection_get_dispatch_status(c) != DBUS_DISPATCH_DATA_REMAINS;
          ++i)
-        dbus_connection_read_write(connection, 50);
+        dbus_connection_read_write(c, 50);
     for (int i = 0; i < 4; ++i)
-        dbus_connection_read_write(connection, 50);
+        dbus_connection_read_write(c, 50);
     return s32_DBUS_ReceiveEvents(&gt_Client);
 }
 
@@ -74,17 +66,18 @@ static int32_t request(char** a) {
     return PRINTED;
 }
 
-static int32_t add_match(const char* rule) {
+static int32_t add_match(char** a) {
     DBusError error;
     dbus_error_init(&error);
-    dbus_bus_add_match(gt_Client.pt_Connection, rule, &error);
+    dbus_bus_add_match(gt_Client.pt_Connection, a[1], &error);
     int32_t failed = dbus_error_is_set(&error) ? -1 : 0;
     dbus_error_free(&error);
     return failed;
 }
 
-static int32_t nullchecks(void) {
+static int32_t nullchecks(char** a) {
     char buf[4];
+    (void)a;
     printf("nullchecks %d %d %d %d %d %d %d %d %d %d %d %d %d %d %d\n", s32_DBUS_Register(NULL),
            s32_DBUS_Unregister(NULL), s32_DBUS_SendHello(NULL), s32_DBUS_SendGoodbye(NULL),
            s32_DBUS_SendWhoIsThere(NULL), s32_DBUS_RegisterWatchdog(NULL),
@@ -97,6 +90,28 @@ static int32_t nullchecks(void) {
     return PRINTED;
 }
 
+static int32_t register_as(char** a) {
+    snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", a[1]);
+    snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "%s", *a[2] ? a[2] : "v1");
+    snprintf(gt_Client.acn_Info, sizeof gt_Client.acn_Info, "info");
+    snprintf(gt_Client.acn_Description, sizeof gt_Client.acn_Description, "test driver");
+    return s32_DBUS_Register(&gt_Client);
+}
+
+static int32_t watchdog(char** a) {
+    gt_Client.s32_WatchdogInterval = atoi(a[1]);
+    snprintf(gt_Client.acn_WatchdogCmd, sizeof gt_Client.acn_WatchdogCmd, "%s", a[2]);
+    return s32_DBUS_RegisterWatchdog(&gt_Client);
+}
+
+static int32_t stayalive(char** a) {
+    return s32_DBUS_SendStayAlive(&gt_Client, (uint32_t)strtoul(a[1], NULL, 10));
+}
+
+static int32_t notify(char** a) {
+    return s32_DBUS_Notify(&gt_Client, a[1], a[2], a[3]);
+}
+
 static int32_t command(char** a) {
     static const struct {
         const char* name;
@@ -105,35 +120,18 @@ static int32_t command(char** a) {
                   {"whoisthere", s32_DBUS_SendWhoIsThere}, {"unregister", s32_DBUS_Unregister},
                   {"trigger", s32_DBUS_TriggerWatchdog},   {"cancel", s32_DBUS_CancelWatchdog},
                   {"ignition", s32_DBUS_GetIgnition}};
+    static const struct {
+        const char* name;
+        int32_t (*call)(char**);
+    } words[] = {{"register", register_as},    {"watchdog", watchdog}, {"stayalive", stayalive},
+                 {"notify", notify},           {"request", request},   {"match", add_match},
+                 {"callbacks", set_callbacks}, {"drain", drain},       {"nullchecks", nullchecks}};
     for (size_t i = 0; i < sizeof simple / sizeof simple[0]; ++i)
         if (!strcmp(a[0], simple[i].name))
             return simple[i].call(&gt_Client);
-    if (!strcmp(a[0], "register")) {
-        snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", a[1]);
-        snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "%s", *a[2] ? a[2] : "v1");
-        snprintf(gt_Client.acn_Info, sizeof gt_Client.acn_Info, "info");
-        snprintf(gt_Client.acn_Description, sizeof gt_Client.acn_Description, "test driver");
-        return s32_DBUS_Register(&gt_Client);
-    }
-    if (!strcmp(a[0], "watchdog")) {
-        gt_Client.s32_WatchdogInterval = atoi(a[1]);
-        snprintf(gt_Client.acn_WatchdogCmd, sizeof gt_Client.acn_WatchdogCmd, "%s", a[2]);
-        return s32_DBUS_RegisterWatchdog(&gt_Client);
-    }
-    if (!strcmp(a[0], "stayalive"))
-        return s32_DBUS_SendStayAlive(&gt_Client, (uint32_t)strtoul(a[1], NULL, 10));
-    if (!strcmp(a[0], "notify"))
-        return s32_DBUS_Notify(&gt_Client, a[1], a[2], a[3]);
-    if (!strcmp(a[0], "request"))
-        return request(a);
-    if (!strcmp(a[0], "match"))
-        return add_match(a[1]);
-    if (!strcmp(a[0], "callbacks"))
-        return set_callbacks(a[1]);
-    if (!strcmp(a[0], "drain"))
-        return drain();
-    if (!strcmp(a[0], "nullchecks"))
-        return nullchecks();
+    for (size_t i = 0; i < sizeof words / sizeof words[0]; ++i)
+        if (!strcmp(a[0], words[i].name))
+            return words[i].call(a);
     printf("unknown %s\n", a[0]);
     return PRINTED;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 namespace {
 
@@ -17,12 +18,7 @@ void v_Zone(const char* pc_Tz) {
 TEST(ClockText, DateTextAndGateInTheLocalZone) {
     const bool b_WideTime = sizeof(std::time_t) == 8; // a 32-bit time_t (armhf) ends in 2038
     const char* pc_Cet = "CET-1CEST,M3.5.0,M10.5.0/3";
-    const struct {
-        const char* pc_Tz;
-        double f64_Time;
-        ClockGate e_Gate;
-        const char* pc_Text;
-    } at_Cases[] = {
+    const std::tuple<const char*, double, ClockGate, const char*> at_Cases[] = {
         {"UTC", s64_Utc(2014, 3, 5, 12, 34, 56) + 0.75, ClockGate::Go, "201403051234.56"},
         {"UTC", s64_Utc(2009, 12, 31, 23, 0, 0), ClockGate::YearBefore2010, "200912312300.00"},
         {"UTC", s64_Utc(2010, 1, 1, 0, 0, 0), ClockGate::Go, "201001010000.00"},
@@ -37,11 +33,11 @@ TEST(ClockText, DateTextAndGateInTheLocalZone) {
         {"UTC", 8589934592.0, b_WideTime ? ClockGate::ZeroTime : ClockGate::Unusable, // 2^33
          b_WideTime ? "204203161256.32" : ""},
     };
-    for (const auto& t_Case : at_Cases) {
-        v_Zone(t_Case.pc_Tz);
+    for (const auto& [pc_Tz, f64_Time, e_Gate, pc_Text] : at_Cases) {
+        v_Zone(pc_Tz);
         char acn_Text[XLOCD_DATE_TEXT_SIZE];
-        EXPECT_EQ(t_Case.e_Gate, e_Clock_DateText(t_Case.f64_Time, acn_Text)) << t_Case.pc_Text;
-        EXPECT_STREQ(t_Case.pc_Text, acn_Text);
+        EXPECT_EQ(e_Gate, e_Clock_DateText(f64_Time, acn_Text)) << pc_Text;
+        EXPECT_STREQ(pc_Text, acn_Text);
     }
 }
 
@@ -55,16 +51,13 @@ TEST(ClockText, RtcRecordFromTheDateText) {
 
 TEST(ClockGuard, RunsOfAdvancingFixesAndTheDate) {
     T_ClockGuard t_Guard{};
-    const struct {
-        bool b_Fix;
-        double f64_Time;
-        int s32_Streak;
-    } at_Steps[] = {{true, 315964801, 1},  {true, 315964802, 2},  {true, 1177200000, 1}, // a jump
-                    {true, 1177200000, 2}, {true, 1177200002, 3}, {true, 1177199999, 1}, // back
-                    {false, NAN, 0},       {true, NAN, 0},        {true, 1796515200, 1}};
-    for (const auto& t_Step : at_Steps) {
-        v_ClockGuard_Fold(&t_Guard, t_Step.b_Fix, t_Step.f64_Time);
-        EXPECT_EQ(t_Step.s32_Streak, t_Guard.s32_Streak) << t_Step.f64_Time;
+    const std::tuple<bool, double, int> at_Steps[] = {
+        {true, 315964801, 1},  {true, 315964802, 2},  {true, 1177200000, 1}, // a jump
+        {true, 1177200000, 2}, {true, 1177200002, 3}, {true, 1177199999, 1}, // back
+        {false, NAN, 0},       {true, NAN, 0},        {true, 1796515200, 1}};
+    for (const auto& [b_Fix, f64_Time, s32_Streak] : at_Steps) {
+        v_ClockGuard_Fold(&t_Guard, b_Fix, f64_Time);
+        EXPECT_EQ(s32_Streak, t_Guard.s32_Streak) << f64_Time;
     }
     const std::int64_t s64_Date = 1767225600;                                   // 2026-01-01
     EXPECT_EQ(ClockRefusal::None, e_ClockGuard_Check({1, 0}, 0, 0, 315964801)); // keys absent

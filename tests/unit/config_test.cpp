@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -27,11 +28,7 @@ std::string t_Lookup(const std::string& t_Text, const char* pc_Key) {
 TEST(ConfigLookup, LineRules) {
     const std::string t_Long = "Log_File=" + std::string(291, 'a') + "\n"; // 300 and LF
     const std::string t_KeyInPiece = std::string(255, '#') + "RTC_path=/dev/x\n";
-    const struct {
-        std::string t_Text;
-        const char* pc_Key;
-        std::string t_Expected;
-    } at_Cases[] = {
+    const std::tuple<std::string, const char*, std::string> at_Cases[] = {
         {"Log_File = /var/log/a.log\n", "Log_File", "= /var/log/a.log"},
         {"Log_File=/var/log/a.log\n", "Log_File", "/var/log/a.log"},
         {"Log_File /var/log/a.log\n", "Log_File", "/var/log/a.log"},
@@ -49,8 +46,8 @@ TEST(ConfigLookup, LineRules) {
         {t_Long, "Log_File", std::string(246, 'a')}, // pieces of 255 characters
         {t_KeyInPiece, "RTC_path", "/dev/x"},
     };
-    for (const auto& t_Case : at_Cases) {
-        EXPECT_EQ(t_Case.t_Expected, t_Lookup(t_Case.t_Text, t_Case.pc_Key)) << t_Case.t_Text;
+    for (const auto& [t_Text, pc_Key, t_Expected] : at_Cases) {
+        EXPECT_EQ(t_Expected, t_Lookup(t_Text, pc_Key)) << t_Text;
     }
 }
 
@@ -111,10 +108,7 @@ TEST(ConfigRead, DefaultsMessagesNumbersFlagsAndPorts) {
     const std::string t_NoRtc = "Did not find RTC path, using default at //dev//rtc0\n";
     const std::string t_Q = "Log_File=/l\nRTC_path=/r\n"; // silences both messages
     const std::string t_LP = "log=/l path=/r ";
-    const struct {
-        std::string t_Text;
-        std::string t_Expected;
-    } at_Cases[] = {
+    const std::pair<std::string, std::string> at_Cases[] = {
         {"nothing\n", "| " + t_NoLog + t_NoRtc},
         {"Log_File\nCMDOnWatchdog=\nRTC_path\n", "cmd= path= | "},
         {"RTC_path=/r\n", "path=/r | " + t_NoLog},
@@ -139,8 +133,8 @@ TEST(ConfigRead, DefaultsMessagesNumbersFlagsAndPorts) {
                "clock_not_before=2026-01-01\ngps_data_signal=1\nintrospection=1\n",
          t_LP + "opt=5,3,4,1767225600,1,1 | "},
     };
-    for (const auto& t_Case : at_Cases) {
-        EXPECT_EQ(t_Case.t_Expected, t_Read(t_Case.t_Text)) << t_Case.t_Text;
+    for (const auto& [t_Text, t_Expected] : at_Cases) {
+        EXPECT_EQ(t_Expected, t_Read(t_Text)) << t_Text;
     }
 }
 

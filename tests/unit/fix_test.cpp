@@ -46,10 +46,7 @@ TEST(FixRule, StatusAtLeastOneAndModeAtLeastTwoMakeAFix) {
 TEST(FixRule, FoldsReportsInSequence) {
     const std::string t_Fix = "NMEA/A/1 v1 f2 m0 48.5 11.5 520 1764505200.25 90 36 s7";
     const std::string t_None = "NONE/V/0 v0 f0 m4 48.5 11.5 520 1764505200.25 90 36 s7";
-    const struct {
-        T_GpsReport t_Report;
-        std::string t_Expected;
-    } at_Steps[] = {
+    const std::pair<T_GpsReport, std::string> at_Steps[] = {
         {kFix3D, t_Fix},
         // 2D without latitude: no altitude, course or speed; the rest is taken
         {{1, 2, 5, kT + 1, kNaN, 12.0, 1.0, 180.0, 1.0},
@@ -70,8 +67,8 @@ TEST(FixRule, FoldsReportsInSequence) {
         {kFix3D, t_Fix},
     };
     Tracker t_Tracker;
-    for (const auto& t_Step : at_Steps) {
-        EXPECT_EQ(t_Step.t_Expected, t_Tracker.t_Fold(t_Step.t_Report));
+    for (const auto& [t_Report, t_Expected] : at_Steps) {
+        EXPECT_EQ(t_Expected, t_Tracker.t_Fold(t_Report));
     }
     Tracker t_Fresh; // misses from the start mark NONE with zero numbers
     for (int i = 0; i < 4; ++i) {

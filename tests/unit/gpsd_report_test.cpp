@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -41,21 +42,16 @@ TEST(GpsdReport, WhatLibgps322DeliversMapsToTheFixRuleInputs) {
 }
 
 TEST(GpsdReport, EndpointRule) {
-    const struct {
-        std::uint16_t u16_Port;
-        const char* pc_Spec;
-        const char* pc_Port;
-    } at_Cases[] = {{0, "", "2947"},          {0, ":0", "2947"},     {0, ":65536", "2947"},
-                    {2948, ":2948", "2948"},  {12, ":12ab", "12ab"}, {1, ":1:ab", "1"},
-                    {4464, ":70000", "70000"}};
-    for (const auto& t_Case : at_Cases) {
+    const std::tuple<std::uint16_t, const char*, const char*> at_Cases[] = {
+        {0, "", "2947"},       {0, ":0", "2947"}, {0, ":65536", "2947"},    {2948, ":2948", "2948"},
+        {12, ":12ab", "12ab"}, {1, ":1:ab", "1"}, {4464, ":70000", "70000"}};
+    for (const auto& [u16_Port, pc_Spec, pc_Port] : at_Cases) {
         T_Config t_Config{};
-        t_Config.u16_GpsTcpPort = t_Case.u16_Port;
-        std::snprintf(t_Config.acn_GpsSourceSpec, sizeof t_Config.acn_GpsSourceSpec, "%s",
-                      t_Case.pc_Spec);
+        t_Config.u16_GpsTcpPort = u16_Port;
+        std::snprintf(t_Config.acn_GpsSourceSpec, sizeof t_Config.acn_GpsSourceSpec, "%s", pc_Spec);
         char acn_Port[XLOCD_PORT_SIZE];
         v_Gpsd_Port(t_Config, acn_Port);
-        EXPECT_STREQ(t_Case.pc_Port, acn_Port) << t_Case.pc_Spec;
+        EXPECT_STREQ(pc_Port, acn_Port) << pc_Spec;
     }
 }
 

@@ -39,19 +39,6 @@ TEST(Log, AppendsStampedLinesLiterallyFlushedAndWithoutALengthCap) {
     std::remove(acn_Path);
 }
 
-TEST(Log, WithoutAnOpenLogLinesGoToStandardOutput) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(-1, s32_Log_Open("/nonexistent-dir/x.log"));
-    s32_Log_Write("to stdout");
-    std::fflush(stdout);
-    const std::string t_Out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(t_Out, std::regex("Can not open log file '/nonexistent-dir/x.log' "
-                                                   "to write to.\n" +
-                                                   kStamp + "to stdout\n")))
-        << t_Out;
-    EXPECT_EQ(-1, s32_Log_Close());
-}
-
 TEST(Log, StampsAndTheirParse) {
     char acn_Local[XLOCD_STAMP_SIZE];
     char acn_Utc[XLOCD_STAMP_SIZE];

@@ -50,10 +50,7 @@ class ReplyFormat : public testing::Test {
 };
 
 TEST_F(ReplyFormat, FieldsKeepTheirLastUsableText) {
-    const struct {
-        T_GpsState t_State;
-        const char* pc_Expected;
-    } at_Steps[] = {
+    const std::pair<T_GpsState, const char*> at_Steps[] = {
         {T_GpsState{}, "|0.000000|0.000000||000000|0|||0.00000|0.00000|010170|010100002070"},
         {{1, "NMEA", 1.0, 2.0, 3.0, 0.0, 9, "A", 4.0, 5.0, "1", 1}, // 2D: no altitude yet
          "NMEA|1.000000|2.000000||000000|9|1|A|4.00000|5.00000|010170|010100002070"},
@@ -70,16 +67,14 @@ TEST_F(ReplyFormat, FieldsKeepTheirLastUsableText) {
          "NMEA|1.000000|2.000000|999999999999999|123456|7|1|A|99999.99999|1.00000|050314|"
          "030512342014"},
     };
-    for (const auto& t_Step : at_Steps) {
-        EXPECT_EQ(t_Step.pc_Expected, t_Reply(t_Step.t_State));
+    for (const auto& [t_State, pc_Expected] : at_Steps) {
+        EXPECT_EQ(pc_Expected, t_Reply(t_State));
     }
 }
 
 TEST_F(ReplyFormat, YearRuleForTheUtcField) {
-    const struct {
-        std::int64_t s64_Time;
-        const char* pc_Fields; // time|date|UTC
-    } at_Cases[] = {
+    const std::pair<std::int64_t, const char*> at_Cases[] = {
+        // time|date|UTC
         {s64_Utc(2006, 12, 31, 23, 59, 59), "235959|311206|0"},
         {s64_Utc(2007, 1, 1, 0, 0, 0), "000000|010107|010100002007"},
         {s64_Utc(1999, 6, 7, 8, 9, 10), "080910|070699|060708092099"},
@@ -88,8 +83,8 @@ TEST_F(ReplyFormat, YearRuleForTheUtcField) {
         {s64_Utc(2100, 2, 3, 4, 5, 6),
          kWideTime ? "040506|030200|0" : "080910|070699|060708092099"},
     };
-    for (const auto& t_Case : at_Cases) {
-        EXPECT_EQ(t_Case.pc_Fields, t_TimeFields(t_Fix(static_cast<double>(t_Case.s64_Time))));
+    for (const auto& [s64_Time, pc_Fields] : at_Cases) {
+        EXPECT_EQ(pc_Fields, t_TimeFields(t_Fix(static_cast<double>(s64_Time))));
     }
     setenv("TZ", "IST-5:30", 1); // UTC+05:30 as a POSIX rule, no tzdata needed
     tzset();
