@@ -253,7 +253,7 @@ class Driver:
             while b"\n" in self.pending:
                 text, self.pending = self.pending.split(b"\n", 1)
                 out.append(text.decode())
-                if out[-1].startswith(("result", "nullchecks", "unknown")):
+                if out[-1].startswith(("result", "unknown")):
                     return out
             if select.select([fd], [], [], 0.1)[0]:
                 chunk = os.read(fd, 65536)

@@ -41,14 +41,6 @@ TEST(ClockText, DateTextAndGateInTheLocalZone) {
     }
 }
 
-TEST(ClockText, RtcRecordFromTheDateText) {
-    const rtc_time t_R = t_Clock_RtcRecord("201403051234.56");
-    const int as32_Got[] = {t_R.tm_sec,  t_R.tm_min,  t_R.tm_hour, t_R.tm_mday, t_R.tm_mon,
-                            t_R.tm_year, t_R.tm_wday, t_R.tm_yday, t_R.tm_isdst};
-    const int as32_Expected[] = {56, 34, 12, 5, 2, 114, 0, 0, 0};
-    EXPECT_TRUE(std::equal(std::begin(as32_Got), std::end(as32_Got), as32_Expected));
-}
-
 TEST(ClockGuard, RunsOfAdvancingFixesAndTheDate) {
     T_ClockGuard t_Guard{};
     const std::tuple<bool, double, int> at_Steps[] = {
