@@ -48,16 +48,14 @@ TEST(Log, StampsAndTheirParse) {
     EXPECT_NEAR(static_cast<double>(std::time(nullptr)), s32_Log_ParseTimeStamp(acn_Local), 2.0);
     setenv("TZ", "UTC", 1);
     tzset();
-    const std::pair<const char*, std::int32_t> at_Cases[] = {
-        {"01.03.24_07:05:09", 1709276709},
-        {"01:03_24.07.05:09", 1709276709},
-        {nullptr, 0},
-        {"00.03.24_07:05:09", -10},
-        {"32.03.24_07:05:09", -10},
-        {"01-03-24_07:05:09", -1},
-        {"01.03.24_07:05", -1},
-        {"1.3.24_07:05:09", -1},
-    };
+    const std::pair<const char*, std::int32_t> at_Cases[] = {{"01.03.24_07:05:09", 1709276709},
+                                                             {"01:03_24.07.05:09", 1709276709},
+                                                             {nullptr, 0},
+                                                             {"00.03.24_07:05:09", -10},
+                                                             {"32.03.24_07:05:09", -10},
+                                                             {"01-03-24_07:05:09", -1},
+                                                             {"01.03.24_07:05", -1},
+                                                             {"1.3.24_07:05:09", -1}};
     for (const auto& [pc_Stamp, s32_Expected] : at_Cases) {
         EXPECT_EQ(s32_Expected, s32_Log_ParseTimeStamp(pc_Stamp)) << (pc_Stamp ? pc_Stamp : "null");
     }

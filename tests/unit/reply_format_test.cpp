@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -33,14 +32,12 @@ class ReplyFormat : public testing::Test {
         }
         return t_Out;
     }
-    // Time, date and UTC of the reply.
+    // Time, date and UTC of the reply: its fields 4, 10 and 11.
     std::string t_TimeFields(const T_GpsState& t_State) {
-        std::istringstream t_In(t_Reply(t_State));
-        std::string t_Fields[12];
-        for (std::string& t_Field : t_Fields) {
-            std::getline(t_In, t_Field, '|');
-        }
-        return t_Fields[4] + "|" + t_Fields[10] + "|" + t_Fields[11];
+        const std::string t_Reply = this->t_Reply(t_State);
+        const std::size_t u32_Time = t_Reply.find('|', t_Reply.find("|522|") + 1) + 1;
+        const std::size_t u32_Date = t_Reply.rfind('|', t_Reply.rfind('|') - 1) + 1;
+        return t_Reply.substr(u32_Time, 7) + t_Reply.substr(u32_Date);
     }
     // valid, status, lat, lon, alt, time, satellites, warn, speed, course, quality, fix type
     static T_GpsState t_Fix(double f64_Time) {
