@@ -3,7 +3,6 @@ clock, a real RTC or its zone: `date` is a stand-in, times come from libfaketime
 from an ioctl shim or fail on a regular file, /tmp and the zone are private mounts."""
 import os
 import pathlib
-import shlex
 import shutil
 import subprocess
 import tempfile
@@ -12,19 +11,35 @@ import time
 import pytest
 
 import rig
-from conftest import FAKETIME, SHIM, XLOCD, config_text, lines, shimmed_rtc
+from conftest import FAKETIME, SHIM
 
 FIX_TIME = "2026-03-05T12:34:56.000Z"
 RTC_LINE = "Setting RTC from GPS to: 202603051234.56"
 
 
+def lines(path):
+    return path.read_text().splitlines() if path.exists() else []
+
+
 @pytest.fixture
-def clock_env(tmp_path):
-    """PATH with a recording `date` first, and TZ=UTC."""
+def tmp_path():
+    """Work directories outside /tmp, which some daemons here get a private mount of."""
+    work = pathlib.Path(tempfile.mkdtemp(prefix="xlocd_clock_", dir="/var/tmp"))
+    yield work
+    shutil.rmtree(work)
+
+
+@pytest.fixture
+def clock(tmp_path):
+    """env: PATH with a recording `date` first, TZ=UTC, the RTC shim that accepts
+    RTC_SET_TIME on a regular file; then the records of `date` and of the shim, the file."""
     (tmp_path / "bin").mkdir()
     (tmp_path / "bin/date").write_text(f'#!/bin/sh\necho "$@" >> {tmp_path}/date.args\n')
     (tmp_path / "bin/date").chmod(0o755)
-    return {"PATH": f"{tmp_path}/bin:{os.environ['PATH']}", "TZ": "UTC"}, tmp_path / "date.args"
+    (tmp_path / "rtc-file").write_text("")
+    return ({"PATH": f"{tmp_path}/bin:{os.environ['PATH']}", "TZ": "UTC", "LD_PRELOAD": SHIM,
+             "XLOCD_RTC_SHIM_LOG": str(tmp_path / "rtc.records")}, tmp_path / "date.args",
+            tmp_path / "rtc.records", tmp_path / "rtc-file")
 
 
 def feed(server, seconds, **tpv):
@@ -34,19 +49,18 @@ def feed(server, seconds, **tpv):
 
 
 @pytest.mark.parametrize("device,failure", [
-    ("shim", None),  # the shim accepts RTC_SET_TIME; a regular file fails with ENOTTY
+    ("rtc-file", None),  # the shim accepts RTC_SET_TIME; without it a regular file fails
     ("rtc", f"mv_SetSystemTime: {RTC_LINE} FAILED (errno: 25)"),
     ("none", "mv_SetSystemTime: Setting RTC from GPS FAILED! (could not open {rtc})")])
 def test_rtc_attempts_keep_the_interval_and_rearm_only_while_fixes_are_valid(
-        xlocd, json_gpsd, clock_env, tmp_path, device, failure):
-    env, _ = clock_env
-    shim_log, rtc = shimmed_rtc(env, tmp_path) if not failure else (None, tmp_path / device)
+        xlocd, json_gpsd, clock, tmp_path, device, failure):
+    env, _, writes, _ = clock
     (tmp_path / "rtc").write_text("")
     server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env=env, auto_set_rtc_time_interval="1",
-                   RTC_path=str(rtc))
-    attempts = lambda: len(lines(shim_log) if not failure else [
-        l for l in daemon.log_lines() if l == failure.format(rtc=rtc)])
+    daemon = xlocd(gps_port=server.port, env={**env, "LD_PRELOAD": None if failure else SHIM},
+                   auto_set_rtc_time_interval="1", RTC_path=str(tmp_path / device))
+    attempts = lambda: len(lines(writes) if not failure else [
+        l for l in daemon.log_lines() if l == failure.format(rtc=tmp_path / device)])
     feed(server, 3.0)  # an attempt about every two seconds; every pass would be about 60
     made = attempts()
     assert 2 <= made <= 4, daemon.log_lines()
@@ -58,16 +72,6 @@ def test_rtc_attempts_keep_the_interval_and_rearm_only_while_fixes_are_valid(
     rig.wait_for(lambda: attempts() == made + 1, what="an attempt after the fix returns")
 
 
-@pytest.fixture
-def outside_tmp():
-    """A work directory and bus outside /tmp, which the daemon's namespace replaces."""
-    work = pathlib.Path(tempfile.mkdtemp(prefix="xlocd_ns_", dir="/var/tmp"))
-    bus = rig.Bus(parent=work)
-    yield work, bus
-    bus.stop()
-    shutil.rmtree(work)
-
-
 NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
 
 
@@ -76,34 +80,29 @@ NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
     (NOBODY + "ln -s {secret} /tmp/RTC_updated", None), (NOBODY + "mkfifo /tmp/RTC_updated", None),
 ])
 def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
-        outside_tmp, json_gpsd, clock_env, plant, marker):
+        xlocd, json_gpsd, clock, tmp_path, plant, marker):
     """The daemon gets a /tmp of its own, a tmpfs without the sticky bit (so the kernel's
     protected_symlinks/fifos do not apply), after `plant` ran there."""
-    work, bus = outside_tmp
-    env, record = clock_env
-    secret = work / "secret"
+    env, dates, writes, rtc = clock
+    secret = tmp_path / "secret"
     secret.write_text("root only\n")
     secret.chmod(0o600)
-    shim_log, rtc = shimmed_rtc(env, work)
     server = json_gpsd()
     script = f"mount -t tmpfs -o mode=0777 tmpfs /tmp && {plant} && exec \"$@\""
-    daemon = rig.Daemon(XLOCD, work, bus, config_text(
-        work, server.port, auto_set_system_time="", auto_set_rtc_time="", RTC_path=str(rtc)),
-        env=env, wrapper=["unshare", "-m", "--propagation", "private", "sh", "-c",
-                          script.format(secret=shlex.quote(str(secret))), "sh"])
-    try:
-        server.send(rig.tpv(time_=FIX_TIME))
-        daemon.wait_log(RTC_LINE)  # the RTC write stands either way
-        if marker:
-            path = pathlib.Path(f"/proc/{daemon.proc.pid}/root/tmp/RTC_updated")
-            rig.wait_for(lambda: lines(path) == marker, what="marker line")
-        else:
-            daemon.wait_log("mv_SetSystemTime: /tmp/RTC_updated is not a plain file of ours, "
-                            "marker skipped")
-        assert daemon.get_data()[0] == "NMEA" and secret.read_text() == "root only\n"
-        assert lines(shim_log) == ["56 34 12 5 2 126 0 0 0"] and lines(record) == []  # past 2010
-    finally:
-        assert daemon.terminate() == 0
+    daemon = xlocd(gps_port=server.port, env=env, auto_set_system_time="", auto_set_rtc_time="",
+                   RTC_path=str(rtc), wrapper=["unshare", "-m", "--propagation", "private", "sh",
+                                               "-c", script.format(secret=secret), "sh"])
+    server.send(rig.tpv(time_=FIX_TIME))
+    daemon.wait_log(RTC_LINE)  # the RTC write stands either way
+    if marker:
+        path = pathlib.Path(f"/proc/{daemon.proc.pid}/root/tmp/RTC_updated")
+        rig.wait_for(lambda: lines(path) == marker, what="marker line")
+    else:
+        daemon.wait_log("mv_SetSystemTime: /tmp/RTC_updated is not a plain file of ours, "
+                        "marker skipped")
+    assert daemon.get_data()[0] == "NMEA" and secret.read_text() == "root only\n"
+    assert lines(writes) == ["56 34 12 5 2 126 0 0 0"] and lines(dates) == []  # past 2010
+    assert daemon.terminate() == 0
 
 
 @pytest.mark.parametrize("keys,date,rtc", [  # without the keys a 1980 time reads as 2080
@@ -111,9 +110,8 @@ def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
     ({"clock_min_fixes": 3, "clock_not_before": "2026-01-01"}, "202612060000.02",
      "2 0 0 6 11 126 0 0 0")])
 def test_before_2010_only_the_guard_keeps_cold_start_and_rolled_over_times_out(
-        xlocd, json_gpsd, clock_env, tmp_path, keys, date, rtc):
-    env, record = clock_env
-    shim_log, rtc_file = shimmed_rtc(env, tmp_path)
+        xlocd, json_gpsd, clock, keys, date, rtc):
+    env, dates, writes, rtc_file = clock
     env.update(LD_PRELOAD=f"{FAKETIME} {SHIM}", FAKETIME="@2009-06-01 00:00:00",
                FAKETIME_DONT_FAKE_MONOTONIC="1")
     server = json_gpsd()
@@ -125,7 +123,7 @@ def test_before_2010_only_the_guard_keeps_cold_start_and_rolled_over_times_out(
         server.send(rig.tpv(time_=fix_time + ".000Z"))
         time.sleep(0.2)
     time.sleep(0.3)
-    assert (lines(record), lines(shim_log)) == ([f"-s {date}"], [rtc])  # once per process
+    assert (lines(dates), lines(writes)) == ([f"-s {date}"], [rtc])  # once per process
     assert f"Setting the system time from GPS to: {date}" in daemon.log_lines()
     assert [l for l in daemon.log_lines() if l.startswith("Clock not set from GPS")] == ([
         "Clock not set from GPS: the fix time is before clock_not_before",
@@ -144,9 +142,8 @@ def test_triggers_keep_their_period_across_2038(xlocd, xcord):
 
 
 def test_clock_steps_neither_hold_off_nor_burst_triggers_and_rtc_writes(xlocd, xcord, json_gpsd,
-                                                                        clock_env, tmp_path):
-    env, _ = clock_env
-    shim_log, rtc = shimmed_rtc(env, tmp_path)
+                                                                        clock, tmp_path):
+    env, _, writes, rtc = clock
     offset = tmp_path / "faketime.rc"
     offset.write_text("+0\n")
     env.update(LD_PRELOAD=f"{FAKETIME} {SHIM}", FAKETIME_TIMESTAMP_FILE=str(offset),
@@ -157,11 +154,11 @@ def test_clock_steps_neither_hold_off_nor_burst_triggers_and_rtc_writes(xlocd, x
     feed(server, 1.0)
     for step in ("-3600", "+0"):  # back one hour, then forward again
         offset.write_text(step + "\n")
-        before = len(cord.messages("TriggerWatchdog")), len(lines(shim_log))
+        before = len(cord.messages("TriggerWatchdog")), len(lines(writes))
         feed(server, 3.0)
         triggers = len(cord.messages("TriggerWatchdog")) - before[0]
-        writes = len(lines(shim_log)) - before[1]
-        assert 2 <= triggers <= 4 and 1 <= writes <= 2, (step, triggers, writes)
+        made = len(lines(writes)) - before[1]
+        assert 2 <= triggers <= 4 and 1 <= made <= 2, (step, triggers, made)
 
 
 def test_time_fields_follow_a_zone_change_and_an_empty_rtc_path_is_left_alone(xlocd, json_gpsd):

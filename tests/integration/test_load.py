@@ -26,10 +26,10 @@ def test_clients_during_20hz_fixes_and_a_whoisthere_storm(xlocd, gpsd, bus, reco
     daemon.wait_log("Established connection to gpsd", timeout=30)
     stream = rig.NmeaStream(feed, hz=20)
     rig.wait_for(lambda: daemon.get_data(timeout=10)[0] == "NMEA", 20, what="fixes")
-    gps_client(bus, calls=calls // 2, timeout_ms=10000)  # warm-up
+    gps_client(calls=calls // 2, timeout_ms=10000)  # warm-up
     rss0, fds0, _ = rig.process_usage(daemon.proc.pid)
     with concurrent.futures.ThreadPoolExecutor(clients) as pool:
-        results = [pool.submit(gps_client, bus, calls, False, 20000) for _ in range(clients)]
+        results = [pool.submit(gps_client, calls, False, 20000) for _ in range(clients)]
         while not all(c.done() for c in results):  # and a WhoIsThere storm meanwhile
             bus.signal("zel.orb.broadcast", "WhoIsThere", "storm")
             time.sleep(0.01)

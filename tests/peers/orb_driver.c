@@ -18,33 +18,22 @@
 static T_DBUS_Client gt_Client;
 static T_DBUS_Client* gp_Client = &gt_Client;
 
-static void on_sms(const char* a, const char* b) {
-    printf("event sms %s|%s\n", a, b);
-}
-static void on_hello(const char* a) {
-    printf("event hello %s\n", a);
-}
-static void on_network(const char* a, const char* b) {
-    printf("event network %s|%s\n", a, b);
-}
-static void on_goodbye(const char* a) {
-    printf("event goodbye %s\n", a);
-}
-static void on_indicator(const char* a) {
-    printf("event indicator %s\n", a);
-}
-static void on_whoisthere(const char* a) {
-    printf("event whoisthere %s\n", a);
-}
+/* clang-format off */
+#define ON_TEXT(name) static void on_##name(const char* a) { printf("event " #name " %s\n", a); }
+#define ON_TWO(name) \
+    static void on_##name(const char* a, const char* b) { printf("event " #name " %s|%s\n", a, b); }
+ON_TWO(sms) ON_TEXT(hello) ON_TWO(network) ON_TEXT(goodbye) ON_TEXT(indicator) ON_TEXT(whoisthere)
+/* clang-format on */
+
 static void on_other(DBusMessage* m) {
     const char* member = dbus_message_get_member(m);
     printf("event other %s %s\n", dbus_message_type_to_string(dbus_message_get_type(m)),
            member ? member : "-");
 }
 
-static int32_t set_callbacks(char** a) {
-    int named = !strcmp(a[1], "all") || !strcmp(a[1], "named");
-    int other = !strcmp(a[1], "all") || !strcmp(a[1], "other");
+static int32_t set_callbacks(const char* which) {
+    int named = !strcmp(which, "all") || !strcmp(which, "named");
+    int other = !strcmp(which, "all") || !strcmp(which, "other");
     v_DBUS_SetEventCallbacks(named ? on_sms : NULL, named ? on_hello : NULL,
                              named ? on_network : NULL, named ? on_goodbye : NULL,
                              named ? on_indicator : NULL, named ? on_whoisthere : NULL,
@@ -54,9 +43,8 @@ static int32_t set_callbacks(char** a) {
 
 /* Waits up to two seconds for a first message, lets the rest of a burst arrive for
  * 200 ms, then drains once. */
-static int32_t drain(char** a) {
+static int32_t drain(void) {
     DBusConnection* c = gt_Client.pt_Connection;
-    (void)a;
     for (int i = 0;
          c && i < 40 && dbus_connection_get_dispatch_status(c) != DBUS_DISPATCH_DATA_REMAINS; ++i)
         dbus_connection_read_write(c, 50);
@@ -75,19 +63,13 @@ static int32_t request(char** a) {
     return PRINTED;
 }
 
-static int32_t add_match(char** a) {
+static int32_t add_match(const char* rule) {
     DBusError error;
     dbus_error_init(&error);
-    dbus_bus_add_match(gt_Client.pt_Connection, a[1], &error);
+    dbus_bus_add_match(gt_Client.pt_Connection, rule, &error);
     int32_t failed = dbus_error_is_set(&error) ? -1 : 0;
     dbus_error_free(&error);
     return failed;
-}
-
-static int32_t null_client(char** a) {
-    (void)a;
-    gp_Client = NULL;
-    return 0;
 }
 
 static int32_t register_as(char** a) {
@@ -104,36 +86,25 @@ static int32_t watchdog(char** a) {
     return s32_DBUS_RegisterWatchdog(gp_Client);
 }
 
-static int32_t stayalive(char** a) {
-    return s32_DBUS_SendStayAlive(gp_Client, (uint32_t)strtoul(a[1], NULL, 10));
-}
-
-static int32_t notify(char** a) {
-    return s32_DBUS_Notify(gp_Client, a[1], a[2], a[3]);
-}
-
+#define IS(name) !strcmp(a[0], name)
 static int32_t command(char** a) {
-    static const struct {
-        const char* name;
-        int32_t (*call)(T_DBUS_Client*);
-    } simple[] = {{"hello", s32_DBUS_SendHello},           {"goodbye", s32_DBUS_SendGoodbye},
-                  {"whoisthere", s32_DBUS_SendWhoIsThere}, {"unregister", s32_DBUS_Unregister},
-                  {"trigger", s32_DBUS_TriggerWatchdog},   {"cancel", s32_DBUS_CancelWatchdog},
-                  {"ignition", s32_DBUS_GetIgnition}};
-    static const struct {
-        const char* name;
-        int32_t (*call)(char**);
-    } words[] = {{"register", register_as},    {"watchdog", watchdog}, {"stayalive", stayalive},
-                 {"notify", notify},           {"request", request},   {"match", add_match},
-                 {"callbacks", set_callbacks}, {"drain", drain},       {"null", null_client}};
-    for (size_t i = 0; i < sizeof simple / sizeof simple[0]; ++i)
-        if (!strcmp(a[0], simple[i].name))
-            return simple[i].call(gp_Client);
-    for (size_t i = 0; i < sizeof words / sizeof words[0]; ++i)
-        if (!strcmp(a[0], words[i].name))
-            return words[i].call(a);
-    printf("unknown %s\n", a[0]);
-    return PRINTED;
+    return IS("hello")        ? s32_DBUS_SendHello(gp_Client)
+           : IS("goodbye")    ? s32_DBUS_SendGoodbye(gp_Client)
+           : IS("whoisthere") ? s32_DBUS_SendWhoIsThere(gp_Client)
+           : IS("unregister") ? s32_DBUS_Unregister(gp_Client)
+           : IS("trigger")    ? s32_DBUS_TriggerWatchdog(gp_Client)
+           : IS("cancel")     ? s32_DBUS_CancelWatchdog(gp_Client)
+           : IS("ignition")   ? s32_DBUS_GetIgnition(gp_Client)
+           : IS("stayalive")  ? s32_DBUS_SendStayAlive(gp_Client, (uint32_t)strtoul(a[1], 0, 10))
+           : IS("notify")     ? s32_DBUS_Notify(gp_Client, a[1], a[2], a[3])
+           : IS("register")   ? register_as(a)
+           : IS("watchdog")   ? watchdog(a)
+           : IS("request")    ? request(a)
+           : IS("match")      ? add_match(a[1])
+           : IS("callbacks")  ? set_callbacks(a[1])
+           : IS("drain")      ? drain()
+           : IS("null")       ? (gp_Client = NULL, 0)
+                              : (printf("unknown %s\n", a[0]), PRINTED);
 }
 
 static char* decode(char* text) {

@@ -1,8 +1,16 @@
+// The configuration reader and the log.
 #include "config.h"
+#include "log.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -80,25 +88,27 @@ std::string t_Read(const std::string& t_Text) {
     T_Config t_C{};
     testing::internal::CaptureStdout();
     EXPECT_EQ(0, s32_Config_Read(t_File.pt_File, &t_C));
+    const auto t_N = [](auto x_Number) { return std::to_string(x_Number); };
+    const std::string at_Fields[][3] = {
+        // name, value, an empty file's value
+        {"log", t_C.acn_LogFile, ""},
+        {"cmd", t_C.acn_CmdOnWatchdog, "signal01.beep"},
+        {"wd", t_N(t_C.s32_WatchdogInterval), "0"},
+        {"sys", t_N(t_C.s32_AutoSetSystemTime), "0"},
+        {"rtc", t_N(t_C.s32_AutoSetRtcTime), "0"},
+        {"path", t_C.acn_RtcPath, "//dev//rtc0"},
+        {"every", t_N(t_C.s32_AutoSetRtcTimeInterval), "0"},
+        {"port", t_N(t_C.u16_GpsTcpPort) + t_C.acn_GpsSourceSpec, "0"},
+        {"rc", t_N(t_C.s32_GpsdReconnect), "0"},
+        {"age", t_N(t_C.s32_FixMaxAge), "0"},
+        {"min", t_N(t_C.s32_ClockMinFixes), "0"},
+        {"nb", t_N(t_C.s64_ClockNotBefore), "0"},
+        {"sig", t_N(t_C.s32_GpsDataSignal), "0"},
+        {"intro", t_N(t_C.s32_Introspection), "0"}};
     std::string t_Out;
-    const auto v_Add = [&t_Out](const char* pc_Name, const std::string& t_Value,
-                                const char* pc_Default) {
-        t_Out += t_Value == pc_Default ? "" : std::string(pc_Name) + "=" + t_Value + " ";
-    };
-    v_Add("log", t_C.acn_LogFile, "");
-    v_Add("cmd", t_C.acn_CmdOnWatchdog, "signal01.beep");
-    v_Add("wd", std::to_string(t_C.s32_WatchdogInterval), "0");
-    v_Add("sys", std::to_string(t_C.s32_AutoSetSystemTime), "0");
-    v_Add("rtc", std::to_string(t_C.s32_AutoSetRtcTime), "0");
-    v_Add("path", t_C.acn_RtcPath, "//dev//rtc0");
-    v_Add("every", std::to_string(t_C.s32_AutoSetRtcTimeInterval), "0");
-    v_Add("port", std::to_string(t_C.u16_GpsTcpPort) + t_C.acn_GpsSourceSpec, "0");
-    v_Add("opt",
-          std::to_string(t_C.s32_GpsdReconnect) + "," + std::to_string(t_C.s32_FixMaxAge) + "," +
-              std::to_string(t_C.s32_ClockMinFixes) + "," + std::to_string(t_C.s64_ClockNotBefore) +
-              "," + std::to_string(t_C.s32_GpsDataSignal) + "," +
-              std::to_string(t_C.s32_Introspection),
-          "0,0,0,0,0,0");
+    for (const auto& at_Field : at_Fields) {
+        t_Out += at_Field[1] == at_Field[2] ? "" : at_Field[0] + "=" + at_Field[1] + " ";
+    }
     return t_Out + "| " + testing::internal::GetCapturedStdout();
 }
 
@@ -131,7 +141,7 @@ TEST(ConfigRead, DefaultsMessagesNumbersFlagsAndPorts) {
          "log=/l rtc=1 path=" + t_Path + " every=7 port=2948:2948 | "},
         {t_Q + "gpsd_reconnect=5\nfix_max_age=3\nclock_min_fixes=4\n"
                "clock_not_before=2026-01-01\ngps_data_signal=1\nintrospection=1\n",
-         t_LP + "opt=5,3,4,1767225600,1,1 | "},
+         t_LP + "rc=5 age=3 min=4 nb=1767225600 sig=1 intro=1 | "},
     };
     for (const auto& [t_Text, t_Expected] : at_Cases) {
         EXPECT_EQ(t_Expected, t_Read(t_Text)) << t_Text;
@@ -155,6 +165,62 @@ TEST(ConfigRead, ClockNotBeforeDates) {
     for (const auto& [pc_Date, s64_Expected] : at_Dates) {
         EXPECT_EQ(s64_Expected, s64_Config_ParseDate(pc_Date)) << pc_Date;
     }
+}
+
+const std::string kStamp = R"(\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d )";
+
+TEST(Log, AppendsStampedLinesLiterallyFlushedAndWithoutALengthCap) {
+    char acn_Path[] = "/tmp/xlocd-log-XXXXXX";
+    close(mkstemp(acn_Path));
+    std::ofstream(acn_Path) << "earlier run\n";
+    ASSERT_EQ(0, s32_Log_Open(acn_Path));
+    for (const char* pc_Message :
+         {"Established connection to gpsd", "100%s %d", "", "Streaming GPS data failed\n"}) {
+        EXPECT_EQ(0, s32_Log_Write(pc_Message));
+    }
+    const std::string t_Long(20000, 'x');
+    v_Log_Printf("%s: end", t_Long.c_str());
+    std::stringstream t_Text; // read before the close: every line is flushed at once
+    t_Text << std::ifstream(acn_Path).rdbuf();
+    EXPECT_TRUE(std::regex_match(
+        t_Text.str(), std::regex("earlier run\n" + kStamp + "Established connection to gpsd\n" +
+                                 kStamp + "100%s %d\n" + kStamp + "\n" + kStamp +
+                                 "Streaming GPS data failed\n\n" + kStamp + t_Long + ": end\n")))
+        << t_Text.str().substr(0, 300);
+    EXPECT_EQ(0, s32_Log_Close());
+    EXPECT_EQ(-1, s32_Log_Close());
+    std::remove(acn_Path);
+}
+
+TEST(Log, StampsAndTheirParse) {
+    char acn_Local[XLOCD_STAMP_SIZE];
+    char acn_Utc[XLOCD_STAMP_SIZE];
+    EXPECT_TRUE(std::regex_match(pc_Log_LocalTimeStamp(acn_Local),
+                                 std::regex(kStamp.substr(0, kStamp.size() - 1))));
+    EXPECT_TRUE(std::regex_match(pc_Log_UtcTimeStamp(acn_Utc), std::regex(R"(20\d{6}T\d{6}Z)")));
+    EXPECT_NEAR(static_cast<double>(std::time(nullptr)), s32_Log_ParseTimeStamp(acn_Local), 2.0);
+    setenv("TZ", "UTC", 1);
+    tzset();
+    // clang-format off
+    const std::pair<const char*, std::int32_t> at_Cases[] = {
+        {"01.03.24_07:05:09", 1709276709}, {"01:03_24.07.05:09", 1709276709}, {nullptr, 0},
+        {"00.03.24_07:05:09", -10}, {"32.03.24_07:05:09", -10}, {"01-03-24_07:05:09", -1},
+        {"01.03.24_07:05", -1}, {"1.3.24_07:05:09", -1}};
+    // clang-format on
+    for (const auto& [pc_Stamp, s32_Expected] : at_Cases) {
+        EXPECT_EQ(s32_Expected, s32_Log_ParseTimeStamp(pc_Stamp)) << (pc_Stamp ? pc_Stamp : "null");
+    }
+}
+
+TEST(Log, WriteStringWritesWithoutTerminatorOrLineFeed) {
+    FILE* pt_File = std::tmpfile();
+    EXPECT_EQ(-1, s32_File_WriteString(nullptr, "x"));
+    EXPECT_EQ(-1, s32_File_WriteString(pt_File, nullptr));
+    EXPECT_EQ(-10, s32_File_WriteString(pt_File, ""));
+    EXPECT_EQ(0, s32_File_WriteString(pt_File, "ab"));
+    EXPECT_EQ(0, s32_File_WriteString(pt_File, std::string(65536 + 3, 'z').c_str())); // modulo
+    EXPECT_EQ(5, std::ftell(pt_File));
+    std::fclose(pt_File);
 }
 
 } // namespace
