@@ -37,7 +37,8 @@ def config_text(tmp_path, gps_port, **keys):
 
 @pytest.fixture(scope="session")
 def bus():
-    b = rig.Bus(parent="/var/tmp")  # outside /tmp, which some daemons get a mount of
+    # Outside /tmp, which some daemons get a mount of; an unanswered call fails after 2 s.
+    b = rig.Bus(reply_timeout_ms=2000, parent="/var/tmp")
     os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = b.address
     yield b
     b.stop()

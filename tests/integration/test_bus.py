@@ -158,8 +158,7 @@ def test_signal_follow_introspection_and_peer_only_with_their_keys_and_the_query
 @pytest.mark.parametrize("args,status,text", [
     ([], 1, "xlocd is not running"), (["--bogus"], 64, "Usage:"),
     (["--watch", "300000000"], 64, "--watch takes a whole number from 0 to 86400"),
-    (["--watch", "1s"], 64, "not '1s'"), (["--timeout", "0"], 64, "--timeout takes"),
-])
+    (["--watch", "1s"], 64, "not '1s'"), (["--timeout", "0"], 64, "--timeout takes")])
 def test_query_without_the_daemon_and_with_bad_options(bus, args, status, text):
     out = query(*args)
     assert out.returncode == status and text in out.stderr, out.stderr

@@ -77,8 +77,7 @@ NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
 
 @pytest.mark.parametrize("plant,marker", [
     ("true", [RTC_LINE]), ("echo earlier > /tmp/RTC_updated", ["earlier", RTC_LINE]),
-    (NOBODY + "ln -s {secret} /tmp/RTC_updated", None), (NOBODY + "mkfifo /tmp/RTC_updated", None),
-])
+    (NOBODY + "ln -s {secret} /tmp/RTC_updated", None), (NOBODY + "mkfifo /tmp/RTC_updated", None)])
 def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
         xlocd, json_gpsd, clock, tmp_path, plant, marker):
     """The daemon gets a /tmp of its own, a tmpfs without the sticky bit (so the kernel's

@@ -8,16 +8,9 @@ import subprocess
 import time
 
 import rig
-from conftest import PEER, XLOCD, config_text
+from conftest import XLOCD
 
 F_SETPIPE_SZ = 1031
-
-
-def cpu_over(daemon, seconds):
-    """CPU seconds (utime + stime) the daemon spends over the next `seconds`."""
-    before = rig.process_usage(daemon.proc.pid)[2]
-    time.sleep(seconds)
-    return rig.process_usage(daemon.proc.pid)[2] - before
 
 
 def test_split_reports_are_no_misses_and_a_stalled_half_line_costs_no_cpu(xlocd, json_gpsd):
@@ -35,7 +28,9 @@ def test_split_reports_are_no_misses_and_a_stalled_half_line_costs_no_cpu(xlocd,
     assert "NONE" not in seen and seen[-1] == "NMEA", seen
     server.send_raw(line[:60])  # and the rest never comes
     time.sleep(0.3)
-    assert cpu_over(daemon, 2.0) < 0.1
+    cpu0 = rig.process_usage(daemon.proc.pid)[2]
+    time.sleep(2.0)
+    assert rig.process_usage(daemon.proc.pid)[2] - cpu0 < 0.1
     assert daemon.get_data()[0] == "NMEA"
 
 
@@ -76,23 +71,17 @@ def test_fifos_as_rtc_path_and_log_file_hold_nothing_up(xlocd, json_gpsd, tmp_pa
         os.close(reader)
 
 
-def test_stop_during_the_registration_wait_outlasts_neither_service_manager(tmp_path):
+def test_stop_during_the_registration_wait_outlasts_neither_service_manager(xlocd, peers):
     """xcord holds its name but never answers: a stop waits out the rest of
     RegisterWatchdog, then CancelWatchdog. On this bus each wait is 2 s; with
     libdbus's own 25 s the unit and the init script must allow 50 s and a margin."""
-    bus = rig.Bus(reply_timeout_ms=2000)
-    try:
-        cord = rig.Peer(PEER, tmp_path / "xcord.jsonl", "xcord", bus=bus)
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, rig.free_port(),
-                                                              watchdog_interval=10))
-        cord.wait("RegisterWatchdog")
-        start = time.monotonic()
-        assert daemon.terminate(timeout=30) == 0
-        took = time.monotonic() - start
-        cord.wait("CancelWatchdog")
-        cord.stop()
-    finally:
-        bus.stop()
+    cord = peers("xcord")
+    daemon = xlocd(watchdog_interval=10)
+    cord.wait("RegisterWatchdog")
+    start = time.monotonic()
+    assert daemon.terminate(timeout=30) == 0
+    took = time.monotonic() - start
+    cord.wait("CancelWatchdog")
     assert 2.5 < took < 5.0, took
     unit = (rig.ROOT / "etc/systemd/xlocd.service.in").read_text()
     script = (rig.ROOT / "etc/init.d/xlocd.in").read_text()

@@ -40,8 +40,7 @@ def events(d, count=None):
     ("text:abcdef", 6, -6, "abcdef"),  # exactly the size: refused, no terminator
     ("text:abcdef", 5, -6, "abcde"),
     ("error:ERROR from an error reply", 64, -8, "ERROR from an error reply"),
-    ("noargs", 64, -9, ""), ("uint:3", 64, -9, ""),
-])
+    ("noargs", 64, -9, ""), ("uint:3", 64, -9, "")])
 def test_request_round_trip_and_result_codes(peers, driver, reply, size, result, answer):
     peer = peers("testapp2", {"Echo": reply})
     out = driver().do(f"request testapp2 Echo {size} ping%20with%20blanks")[-1].split(" answer ", 1)
@@ -96,8 +95,7 @@ def test_each_event_is_delivered_with_its_texts_to_its_callback_or_the_catch_all
     ("SMS", "zel.orb.xtxtd", ["x" * 20, "text"]), ("SMS", "zel.orb.xtxtd", ["+49170"]),
     ("Network_Notification", "zel.orb.xlinkd", ["1234567890", "UP"]),
     ("Network_Notification", "zel.orb.xlinkd", ["UP", "1234567890"]),
-    ("NetworkResponseTimeIndicator", B, ["y" * 200]), ("WhoIsThere", B, [dbus.UInt32(1)]),
-])
+    ("NetworkResponseTimeIndicator", B, ["y" * 200]), ("WhoIsThere", B, [dbus.UInt32(1)])])
 def test_malformed_event_stops_the_drain_and_the_queue_goes_on(receiver, bus, member, interface,
                                                                args):
     d = receiver("named")
@@ -108,12 +106,11 @@ def test_malformed_event_stops_the_drain_and_the_queue_goes_on(receiver, bus, me
 
 
 def test_registration_codes(driver):
-    d = driver("testapp1")
-    assert d.result("register testapp1") == -10  # already the owner; the connection stays
-    assert [d.result(c) for c in ("hello", "whoisthere", "goodbye")] == [0, 0, 0]
-    other = driver(name=None)
-    assert other.result("register testapp1") == -10  # held by d, no replacement allowed
-    assert other.result("register testapp9") == -10  # the policy refuses it
+    d, other = driver("testapp1"), driver(name=None)
+    # Already the owner, the connection stays; held by d, no replacement; refused by the policy.
+    assert [d.result(c) for c in ("register testapp1", "hello", "whoisthere", "goodbye")] == [
+        -10, 0, 0, 0]
+    assert [other.result(f"register testapp{n}") for n in (1, 9)] == [-10, -10]
     assert [d.result(c) for c in ("unregister", "unregister", "hello", "whoisthere")] == [
         0, -10, -1, -2]
 
@@ -129,8 +126,7 @@ INVALID_TEXTS = [
     *[(f"notify {peer} M x", -1) for peer in ("bad-peer", "a.b", "%00", "1abc")],
     ("notify testapp2 Get-Data x", -1), ("notify testapp2 M gr%FC", -1),
     ("register %00", -10),  # connected, but an empty name cannot be owned
-    ("hello", -1), ("whoisthere", -1), ("trigger", -1), ("stayalive 1", -1), ("unregister", -10),
-]
+    ("hello", -1), ("whoisthere", -1), ("trigger", -1), ("stayalive 1", -1), ("unregister", -10)]
 
 
 def test_invalid_texts_are_refused_with_result_codes(driver):

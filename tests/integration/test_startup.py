@@ -27,8 +27,7 @@ def run(*args):
     (("-V",), 1, "No valid config file '-V'\n"),
     ((" /nonexistent/x.conf more words",), 1, "No valid config file '/nonexistent/x.conf'\n"),
     (("/dev/null",), 1, "No valid config file '/dev/null'\n"),
-    (("/" + "a" * 600,), 1, f"No valid config file '/{'a' * 600}'\n"),
-])
+    (("/" + "a" * 600,), 1, f"No valid config file '/{'a' * 600}'\n")])
 def test_command_line_exits(args, status, out):
     assert run(*args)[:2] == (status, out)
 
@@ -49,8 +48,7 @@ def test_a_config_path_of_511_characters_is_read_and_one_of_512_refused(tmp_path
      r"\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d Register xlocd on DBUS failed\n",
      "Register xlocd on DBUS failed"),
     ("Log_File={d}/none/x.log\nRTC_path=\n", 1, "Can not open log file '{d}/none/x.log' to write "
-     "to.\nCould not open log file: {d}/none/x.log\n", ""),
-])
+     "to.\nCould not open log file: {d}/none/x.log\n", "")])
 def test_a_linked_config_is_read_and_log_lines_go_to_stdout_or_nowhere(tmp_path, keys, status, out,
                                                                        err):
     (tmp_path / "real.conf").write_text(keys.format(d=tmp_path))

@@ -14,8 +14,7 @@ import rig
     ({"watchdog_interval": "0"}, "text:OK", None, 0),
     ({"watchdog_interval": "-5"}, "text:OK", None, 0),
     ({"watchdog_interval": 2, "CMDOnWatchdog": "beep-gr\u00fc\u00df"}, "text:OK", None, 0),
-    ({"watchdog_interval": 2}, "text:NOK", None, 1),
-])
+    ({"watchdog_interval": 2}, "text:NOK", None, 1)])
 def test_registration_triggers_every_half_interval_and_cancel_before_goodbye(
         xlocd, xcord, recorder, keys, reply, period, count):
     cord = xcord({"RegisterWatchdog": reply, "CancelWatchdog": "text:OK"})
@@ -59,8 +58,7 @@ COMMANDS = {"RegisterWatchdog": ("watchdog 10 signal01.beep", "susu"),
     ("CancelWatchdog", "noargs", -9), ("CancelWatchdog", "error:OK", 0),
     ("GetIgnition", "text:OFF", 0), ("GetIgnition", "text:OF", 0), ("GetIgnition", "text:ON", 1),
     ("GetIgnition", "text:off", 1), ("GetIgnition", "text:", 1), ("GetIgnition", "noargs", 1),
-    ("GetIgnition", "error:Refused", 1),
-])
+    ("GetIgnition", "error:Refused", 1)])
 def test_reply_texts_decide_the_result(xcord, driver, member, answer, expected):
     cord = xcord({member: answer})
     assert driver().result(COMMANDS[member][0]) == expected
