@@ -1,5 +1,4 @@
-"""Bus identity, announcements, the main loop, the shutdown sequence, the policy and
-the opt-in bus features (GPSData signal, introspection), and xlocd-query."""
+"""Bus identity, announcements, shutdown, the policy, GPSData signal, introspection, xlocd-query."""
 import json
 import pathlib
 import pwd
@@ -59,14 +58,11 @@ def as_user(uid, code, *args):
 PROBE = """
 import dbus, dbus.lowlevel, sys
 bus = dbus.bus.BusConnection(sys.argv[1])
-for step in sys.argv[2:]:
-    member, _, interface = step.partition("@")  # "@" alone: no interface field
+call = lambda interface, member: bus.send_message_with_reply_and_block(
+    dbus.lowlevel.MethodCallMessage("zel.orb.xlocd", "/zel/orb/xlocd/Object", interface, member), 1)
+for member, _, interface in (step.partition("@") for step in sys.argv[2:]):  # "@": no interface
     try:
-        if member == "own":
-            bus.request_name("zel.orb.xlocd")
-        else:
-            bus.send_message_with_reply_and_block(dbus.lowlevel.MethodCallMessage(
-                "zel.orb.xlocd", "/zel/orb/xlocd/Object", interface or None, member), 1.0)
+        bus.request_name("zel.orb.xlocd") if member == "own" else call(interface or None, member)
         print("ok")
     except dbus.DBusException as e:
         print(e.get_dbus_name())
@@ -139,10 +135,10 @@ def test_signal_follow_introspection_and_peer_only_with_their_keys_and_the_query
     xml = ElementTree.fromstring(call("/zel/orb/xlocd/Object",
                                       "org.freedesktop.DBus.Introspectable", "Introspect"))
     interface = xml.find("interface[@name='zel.orb.xlocd']")
-    for item, direction in (("method[@name='GetGPSData']", "out"), ("signal[@name='GPSData']", None)):
+    for item, io in (("method[@name='GetGPSData']", "out"), ("signal[@name='GPSData']", None)):
         args = interface.find(item).findall("arg")
         assert [a.get("name") for a in args] == ["acn_" + k for k in KEYS]
-        assert {(a.get("direction"), a.get("type")) for a in args} == {(direction, "s")}
+        assert {(a.get("direction"), a.get("type")) for a in args} == {(io, "s")}
     for tool in (["busctl", f"--address={bus.address}", "introspect", "zel.orb.xlocd",
                   "/zel/orb/xlocd/Object"],  # gdbus walks the tree from "/"
                  ["gdbus", "introspect", "--address", bus.address, "--dest", "zel.orb.xlocd",

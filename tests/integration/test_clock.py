@@ -1,6 +1,4 @@
-"""Clock setting from GPS, the marker file and the wall clock, without touching the host's
-clock, a real RTC or its zone: `date` is a stand-in, times come from libfaketime, RTC writes
-from an ioctl shim or fail on a regular file, /tmp and the zone are private mounts."""
+"""Clock setting with a stand-in `date`, libfaketime, an RTC ioctl shim and private mounts."""
 import os
 import pathlib
 import shutil
@@ -118,7 +116,7 @@ def test_before_2010_only_the_guard_keeps_cold_start_and_rolled_over_times_out(
                    RTC_path=str(rtc_file), **keys)
     # 2009 waits for a later fix; then a cold start, a week rollover and the right time
     for fix_time in ["2009-12-31T23:00:00", *[f"1980-01-06T00:00:0{s}" for s in (1, 2, 3)],
-                     *[f"{day}T00:00:0{s}" for day in ("2007-04-22", "2026-12-06") for s in (0, 1, 2)]]:
+                     *[f"{d}T00:00:0{s}" for d in ("2007-04-22", "2026-12-06") for s in (0, 1, 2)]]:
         server.send(rig.tpv(time_=fix_time + ".000Z"))
         time.sleep(0.2)
     time.sleep(0.3)

@@ -1,5 +1,4 @@
-"""Faults a unit in the field meets: split and stalled reports,
-SIGPIPE, FIFOs in the configuration, an xcord that never answers."""
+"""Field faults: split and stalled reports, SIGPIPE, FIFOs, an xcord that never answers."""
 import fcntl
 import json
 import os

@@ -1,5 +1,4 @@
-"""The framework library's identity, generic requests, notifications and broadcast
-receiver, driven from the plain-C driver against stand-in peers on the private bus."""
+"""The framework library through the plain-C driver, against stand-in peers."""
 import dbus
 import dbus.lowlevel
 import pytest

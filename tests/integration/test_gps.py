@@ -1,5 +1,4 @@
-"""gpsd connection, fix tracking and the GetGPSData reply, against a real gpsd and,
-for exact corner cases, a scripted server that speaks gpsd's JSON."""
+"""gpsd link and fix tracking, against a real gpsd and a scripted JSON server."""
 import calendar
 import signal
 import time
@@ -30,25 +29,6 @@ def test_real_gpsd_fix_then_five_reports_without_one(xlocd, gpsd):
     assert abs(float(data[8]) - 36.0) < 0.1 and data[9] == "90.50000"
     rig.feed_until(feed, status_is(daemon, "NONE"), start=t + 1, lat=0, lon=0, fix=False)
     assert daemon.get_data()[1:3] + daemon.get_data()[6:8] == ["48.123457", "11.500000", "0", "V"]
-
-
-def test_gpsd_started_late_is_connected_once_and_never_again(xlocd, gpsd):
-    port = rig.free_port()
-    daemon = xlocd(gps_port=port)
-    daemon.wait_log("Streaming GPS data failed")
-    feed = gpsd(port)
-    daemon.wait_log("Established connection to gpsd", timeout=10)
-    rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=1.5, lon=2.5, alt=3.0)
-    frozen = rig.settled(daemon.get_data)
-    lines = daemon.log_lines()
-    assert lines.count("Established connection to gpsd") == 1
-    feed.proc.stop(signal.SIGKILL)
-    gpsd(port).send(rig.fix_sentences(EPOCH + 100, 50.0, 60.0, alt=70.0))
-    cpu0 = rig.process_usage(daemon.proc.pid)[2]
-    time.sleep(1.0)  # the dead socket, readable for ever, has left the wait
-    assert rig.process_usage(daemon.proc.pid)[2] - cpu0 < 0.2 * rig.SCALE
-    assert daemon.get_data() == frozen and daemon.log_lines() == lines  # no reconnection
-    assert daemon.terminate() == 0
 
 
 @pytest.mark.parametrize("value,port,error", [
@@ -86,27 +66,35 @@ def test_scripted_fix_is_cleared_so_other_reports_are_misses(xlocd, json_gpsd):
     rig.wait_for(status_is(daemon, "NONE"), what="NONE after five reports without a fix")
 
 
-def test_with_supervision_a_killed_gpsd_reads_none_and_a_returning_one_nmea(xlocd, gpsd):
-    feed = gpsd()
-    daemon = xlocd(gps_port=feed.port, gpsd_reconnect=1, fix_max_age=2)
+@pytest.mark.parametrize("keys", [{}, {"gpsd_reconnect": 1, "fix_max_age": 2}])
+def test_a_late_gpsd_killed_and_back_is_followed_only_with_supervision(xlocd, gpsd, keys):
+    port = rig.free_port()
+    daemon = xlocd(gps_port=port, **keys)
+    daemon.wait_log("Streaming GPS data failed")
+    if keys:  # three attempts, reported once
+        time.sleep(2.5)
+        assert len(daemon.log_lines()) == 2 and daemon.log_lines()[1] == "Streaming GPS data failed"
+        assert daemon.stderr.read_text().count("connection failure") == 1
+    feed = gpsd(port)
+    daemon.wait_log("Established connection to gpsd", timeout=10)
     t = rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=1.5, lon=2.5, alt=3.0)
+    frozen, lines = rig.settled(daemon.get_data), daemon.log_lines()
     feed.proc.stop(signal.SIGKILL)
     killed = time.monotonic()
+    if not keys:  # connected once and never again
+        gpsd(port).send(rig.fix_sentences(EPOCH + 100, 50.0, 60.0, alt=70.0))
+        cpu0 = rig.process_usage(daemon.proc.pid)[2]
+        time.sleep(1.0)  # the dead socket, readable for ever, has left the wait
+        assert rig.process_usage(daemon.proc.pid)[2] - cpu0 < 0.2 * rig.SCALE
+        assert daemon.get_data() == frozen and daemon.log_lines() == lines
+        assert lines.count("Established connection to gpsd") == 1 and daemon.terminate() == 0
+        return
     rig.wait_for(status_is(daemon, "NONE"), 4, what="NONE after fix_max_age")
-    to_none = time.monotonic() - killed
-    back = gpsd(feed.port)
-    returned = time.monotonic()
+    to_none, back, returned = time.monotonic() - killed, gpsd(port), time.monotonic()
     rig.feed_until(back, status_is(daemon, "NMEA"), start=t + 10, lat=1.5, lon=2.5, alt=3.0)
     print(f"NONE {to_none:.2f} s after gpsd was killed, NMEA {time.monotonic() - returned:.2f} s "
           "after it returned")
     assert to_none < 2.5 and time.monotonic() - returned < 2.0
     lines = daemon.log_lines()
     assert lines.count("Lost the connection to gpsd") == 1 and lines[-1] == (
-        "Established connection to gpsd") and sum("connection failure" in l for l in lines) == 1
-
-
-def test_with_supervision_an_absent_gpsd_is_reported_once(xlocd):
-    daemon = xlocd(gpsd_reconnect=1)
-    time.sleep(2.5)  # three attempts
-    assert len(daemon.log_lines()) == 2 and daemon.log_lines()[1] == "Streaming GPS data failed"
-    assert daemon.stderr.read_text().count("connection failure") == 1
+        "Established connection to gpsd") and sum("connection failure" in l for l in lines) == 2

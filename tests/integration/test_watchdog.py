@@ -1,5 +1,4 @@
-"""Watchdog and system-service calls to xcord: the daemon's side and the library's
-result codes, against a stand-in xcord on the private bus."""
+"""Watchdog and service calls to a stand-in xcord: the daemon's side, the library's codes."""
 import time
 
 import pytest
