@@ -60,10 +60,10 @@ def test_rtc_attempts_keep_the_interval_and_rearm_only_while_fixes_are_valid(
     attempts = lambda: len(lines(writes) if not failure else [
         l for l in daemon.log_lines() if l == failure.format(rtc=tmp_path / device)])
     feed(server, 3.0)  # an attempt about every two seconds; every pass would be about 60
-    made = attempts()
-    assert 2 <= made <= 4, daemon.log_lines()
+    assert 2 <= attempts() <= 4, daemon.log_lines()
     server.send(*[rig.tpv(mode=1)] * 5)
     rig.wait_for(lambda: daemon.get_data()[0] == "NONE", what="no fix")
+    made = attempts()
     time.sleep(2.5)  # well past the interval, but invalid: no attempt, no re-arming
     assert attempts() == made
     server.send(rig.tpv(time_=FIX_TIME))
@@ -125,17 +125,6 @@ def test_before_2010_only_the_guard_keeps_cold_start_and_rolled_over_times_out(
     assert [l for l in daemon.log_lines() if l.startswith("Clock not set from GPS")] == ([
         "Clock not set from GPS: the fix time is before clock_not_before",
         "Clock not set from GPS: waiting for 3 consistent fixes"] if keys else [])
-
-
-def test_triggers_keep_their_period_across_2038(xlocd, xcord):
-    cord = xcord()
-    xlocd(watchdog_interval=2, env={"LD_PRELOAD": FAKETIME, "FAKETIME": "@2038-01-19 03:14:04",
-                                    "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
-    triggers = cord.wait("TriggerWatchdog", 6, timeout=8)  # 03:14:07 lies in between
-    gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
-    # A 32-bit time_t (armhf) wraps there: no burst, but one gap may take two seconds.
-    longest = 2.2 if os.environ.get("XLOCD_TIME_T_BYTES") == "4" else 1.2
-    assert all(0.8 < g < longest for g in gaps), gaps
 
 
 def test_clock_steps_neither_hold_off_nor_burst_triggers_and_rtc_writes(xlocd, xcord, json_gpsd,

@@ -10,15 +10,13 @@ B = "zel.orb.broadcast"
 
 @pytest.fixture
 def receiver(driver):
-    def start(callbacks):
-        d = driver("testapp1")
-        for interface in (B, "zel.orb.xtxtd", "zel.orb.xlinkd"):
-            assert d.result(f"match type='signal',interface='{interface}'") == 0
-        d.do("callbacks none")
-        d.do("drain")  # the bus's own NameAcquired
-        d.do(f"callbacks {callbacks}")
-        return d
-    return start
+    """A registered driver with the named callbacks, past the bus's own NameAcquired."""
+    d = driver("testapp1")
+    for interface in (B, "zel.orb.xtxtd", "zel.orb.xlinkd"):
+        assert d.result(f"match type='signal',interface='{interface}'") == 0
+    d.do("drain")
+    d.do("callbacks named")
+    return d
 
 
 def events(d, count=None):
@@ -63,7 +61,7 @@ def test_unknown_peer_error_text_and_notify_from_the_peers_path(peers, driver):
 
 
 def test_each_event_is_delivered_with_its_texts_to_its_callback_or_the_catch_all(receiver, bus):
-    d = receiver("named")
+    d = receiver
     bus.signal(B, "HELLO", "peerA", "v", "i", "d")
     bus.signal(B, "GOODBYE", "peerB", "v", "i", "d")
     bus.signal("zel.orb.xtxtd", "SMS", "s" * 19, "t" * 199, path="/zel/orb/xtxtd/Object")
@@ -97,7 +95,7 @@ def test_each_event_is_delivered_with_its_texts_to_its_callback_or_the_catch_all
     ("NetworkResponseTimeIndicator", B, ["y" * 200]), ("WhoIsThere", B, [dbus.UInt32(1)])])
 def test_malformed_event_stops_the_drain_and_the_queue_goes_on(receiver, bus, member, interface,
                                                                args):
-    d = receiver("named")
+    d = receiver
     bus.signal(interface, member, *args)
     bus.signal(B, "HELLO", "after")
     assert events(d) == ([], -9)

@@ -36,24 +36,19 @@ std::string t_Lookup(const std::string& t_Text, const char* pc_Key) {
 TEST(ConfigLookup, LineRules) {
     const std::string t_Long = "Log_File=" + std::string(291, 'a') + "\n"; // 300 and LF
     const std::string t_KeyInPiece = std::string(255, '#') + "RTC_path=/dev/x\n";
+    const char* pc_L = "Log_File";
+    // clang-format off
     const std::tuple<std::string, const char*, std::string> at_Cases[] = {
-        {"Log_File = /var/log/a.log\n", "Log_File", "= /var/log/a.log"},
-        {"Log_File=/var/log/a.log\n", "Log_File", "/var/log/a.log"},
-        {"Log_File /var/log/a.log\n", "Log_File", "/var/log/a.log"},
-        {"Log_Files=/tmp/x\n", "Log_File", "=/tmp/x"},
-        {"log_file=/tmp/x\n", "Log_File", "<missing:>"},
-        {" Log_File=/tmp/x\n", "Log_File", "<missing:>"},
-        {"Log_File=a \r\n", "Log_File", "a "},
-        {"Log_File=a\r\r\n", "Log_File", "a\r"},
-        {"x=1\nLog_File=/last", "Log_File", "/last"},
-        {"Log_File=first\nLog_File=second\n", "Log_File", "first"},
-        {"Log_File\n", "Log_File", ""},
-        {"Log_File", "Log_File", ""},
+        {"Log_File = /a.log\n", pc_L, "= /a.log"}, {"Log_File=/a.log\n", pc_L, "/a.log"},
+        {"Log_File /a.log\n", pc_L, "/a.log"}, {"Log_Files=/tmp/x\n", pc_L, "=/tmp/x"},
+        {"log_file=/tmp/x\n", pc_L, "<missing:>"}, {" Log_File=/tmp/x\n", pc_L, "<missing:>"},
+        {"Log_File=a \r\n", pc_L, "a "}, {"Log_File=a\r\r\n", pc_L, "a\r"},
+        {"x=1\nLog_File=/last", pc_L, "/last"}, {"Log_File=1st\nLog_File=2nd\n", pc_L, "1st"},
+        {"Log_File\n", pc_L, ""}, {"Log_File", pc_L, ""}, {"", pc_L, "<missing:>"},
         {"auto_set_rtc_time_interval=5\n", "auto_set_rtc_time", "interval=5"},
-        {"", "Log_File", "<missing:>"},
-        {t_Long, "Log_File", std::string(246, 'a')}, // pieces of 255 characters
-        {t_KeyInPiece, "RTC_path", "/dev/x"},
-    };
+        {t_Long, pc_L, std::string(246, 'a')}, // pieces of 255 characters
+        {t_KeyInPiece, "RTC_path", "/dev/x"}};
+    // clang-format on
     for (const auto& [t_Text, pc_Key, t_Expected] : at_Cases) {
         EXPECT_EQ(t_Expected, t_Lookup(t_Text, pc_Key)) << t_Text;
     }
@@ -141,8 +136,7 @@ TEST(ConfigRead, DefaultsMessagesNumbersFlagsAndPorts) {
          "log=/l rtc=1 path=" + t_Path + " every=7 port=2948:2948 | "},
         {t_Q + "gpsd_reconnect=5\nfix_max_age=3\nclock_min_fixes=4\n"
                "clock_not_before=2026-01-01\ngps_data_signal=1\nintrospection=1\n",
-         t_LP + "rc=5 age=3 min=4 nb=1767225600 sig=1 intro=1 | "},
-    };
+         t_LP + "rc=5 age=3 min=4 nb=1767225600 sig=1 intro=1 | "}};
     for (const auto& [t_Text, t_Expected] : at_Cases) {
         EXPECT_EQ(t_Expected, t_Read(t_Text)) << t_Text;
     }

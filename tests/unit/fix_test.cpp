@@ -67,8 +67,7 @@ TEST(FixRule, FoldsReportsInSequence) {
         {kMiss, "NMEA/A/1 v1 f2 m4 48.5 11.5 520 1764505200.25 90 36 s7"},
         {kMiss, t_None},
         {kMiss, t_None},
-        {kFix3D, t_Fix},
-    };
+        {kFix3D, t_Fix}};
     Tracker t_Tracker;
     for (const auto& [t_Report, t_Expected] : at_Steps) {
         EXPECT_EQ(t_Expected, t_Tracker.t_Fold(t_Report));

@@ -71,8 +71,7 @@ TEST(ReplyFormat, FieldsKeepTheirLastUsableText) {
          "NMEA|1.000000|2.000000|522|123456|7|1|A|36.00000|-inf|050314|030512342014"},
         {{1, "NMEA", 1.0, 2.0, 999999999999999.0, kFixTime, 7, "A", 99999.99999, 1.0, "1", 2},
          "NMEA|1.000000|2.000000|999999999999999|123456|7|1|A|99999.99999|1.00000|050314|"
-         "030512342014"},
-    };
+         "030512342014"}};
     Reply t_Reply;
     for (const auto& [t_State, pc_Expected] : at_Steps) {
         EXPECT_EQ(pc_Expected, t_Reply.t_Fields(t_State, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
@@ -88,8 +87,7 @@ TEST(ReplyFormat, YearRuleForTheUtcField) {
         {f64_Utc(2007, 1, 1, 0, 0, 0), "000000|010107|010100002007"},
         {f64_Utc(1999, 6, 7, 8, 9, 10), "080910|070699|060708092099"},
         {f64_Utc(2038, 1, 19, 3, 14, 8), kWideTime ? "031408|190138|011903142038" : pc_Kept},
-        {f64_Utc(2100, 2, 3, 4, 5, 6), kWideTime ? "040506|030200|0" : pc_Kept},
-    };
+        {f64_Utc(2100, 2, 3, 4, 5, 6), kWideTime ? "040506|030200|0" : pc_Kept}};
     Reply t_Reply;
     for (const auto& [f64_Time, pc_Fields] : at_Cases) {
         EXPECT_EQ(pc_Fields, t_Reply.t_Fields(t_Fix(f64_Time), {4, 10, 11}));
@@ -114,8 +112,7 @@ TEST(ClockText, DateTextAndGateInTheLocalZone) {
         {"UTC", 2147483648.0, kWideTime ? ClockGate::Go : ClockGate::Unusable,
          kWideTime ? "203801190314.08" : ""},
         {"UTC", 8589934592.0, kWideTime ? ClockGate::ZeroTime : ClockGate::Unusable, // 2^33
-         kWideTime ? "204203161256.32" : ""},
-    };
+         kWideTime ? "204203161256.32" : ""}};
     for (const auto& [pc_Tz, f64_Time, e_Gate, pc_Text] : at_Cases) {
         v_Zone(pc_Tz);
         char acn_Text[XLOCD_DATE_TEXT_SIZE];
