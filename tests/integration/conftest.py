@@ -74,14 +74,13 @@ def xcord(peers):
 
 @pytest.fixture
 def xlocd(bus, tmp_path):
-    """xlocd(config=None, gps_port=..., env=None, **keys) starts the daemon."""
+    """xlocd(gps_port=..., env=None, wrapper=(), **keys) starts the daemon."""
     daemons = []
 
-    def start(config=None, gps_port=None, env=None, wait_name=True, wrapper=(), **keys):
-        text = config if config is not None else config_text(tmp_path,
-                                                              gps_port or rig.free_port(), **keys)
-        daemons.append(rig.Daemon(XLOCD, tmp_path, bus, text, env, wait_name, None, wrapper,
-                                  30 if wrapper else 5))
+    def start(gps_port=None, env=None, wrapper=(), **keys):
+        daemons.append(rig.Daemon(XLOCD, tmp_path, bus, config_text(
+            tmp_path, gps_port or rig.free_port(), **keys), env, wrapper=wrapper,
+            start_timeout=30 if wrapper else 5))
         return daemons[-1]
 
     yield start

@@ -123,8 +123,8 @@ static char* decode(char* text) {
 int main(void) {
     char line[4096];
     while (fgets(line, sizeof line, stdin)) {
-        char empty[6][1] = {""};
-        char* a[6] = {empty[0], empty[1], empty[2], empty[3], empty[4], empty[5]};
+        static char none[] = ""; /* a missing word; never written */
+        char* a[6] = {none, none, none, none, none, none};
         char* word = strtok(line, " \n");
         for (int i = 0; word && i < 6; ++i, word = strtok(NULL, " \n"))
             a[i] = decode(word);

@@ -37,9 +37,7 @@ TEST(FixRule, StatusAtLeastOneAndModeAtLeastTwoMakeAFix) {
     const int as32_Cases[][3] = {{1, 2, 1}, {1, 3, 1}, {2, 3, 1}, {9, 2, 1},
                                  {0, 3, 0}, {1, 1, 0}, {1, 0, 0}, {0, 0, 0}};
     for (const auto& as32_Case : as32_Cases) {
-        T_GpsReport t_Report = kFix3D;
-        t_Report.s32_Status = as32_Case[0];
-        t_Report.s32_Mode = as32_Case[1];
+        const T_GpsReport t_Report{as32_Case[0], as32_Case[1], 7, kT, 48.5, 11.5, 520, 90, 10};
         Tracker t_Tracker;
         EXPECT_EQ(as32_Case[2] == 1, b_Fix_Fold(&t_Tracker.t_State, &t_Tracker.u8_Miss, t_Report))
             << as32_Case[0] << "/" << as32_Case[1];
