@@ -22,13 +22,10 @@ template <std::size_t... N> void mv_RequireTerminated(const char (&... acn_Field
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size) {
 #if defined(FUZZ_TARGET_CONFIG)
+    static FILE* const pt_Quiet = std::freopen("/dev/null", "w", stdout); // the reader's messages
     FILE* pt_File = fmemopen(const_cast<std::uint8_t*>(pu8_Data), u32_Size, "r");
-    FILE* pt_Stdout = stdout;
-    stdout = std::fopen("/dev/null", "w"); // the reader's messages
     T_Config t_C{};
     s32_Config_Read(pt_File, &t_C);
-    std::fclose(stdout);
-    stdout = pt_Stdout;
     std::fclose(pt_File);
     mv_RequireTerminated(t_C.acn_LogFile, t_C.acn_RtcPath, t_C.acn_GpsSourceSpec,
                          t_C.acn_CmdOnWatchdog);

@@ -18,7 +18,6 @@ QUERY = os.path.abspath(os.environ.get("QUERY_BIN", BUILD / "tools/xlocd-query")
 SHIM = os.path.abspath(os.environ.get("RTC_SHIM", BUILD / "tests/librtc_shim.so"))
 FAKETIME = os.environ.get("XLOCD_FAKETIME", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
 SANITIZED = os.environ.get("XLOCD_SANITIZED") == "ON"
-OK = {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK"}
 
 
 def gps_client(calls=1, burst=False, timeout_ms=5000):
@@ -29,10 +28,8 @@ def gps_client(calls=1, burst=False, timeout_ms=5000):
 
 
 def config_text(tmp_path, gps_port, **keys):
-    lines = {"Log_File": str(tmp_path / "xlocd.log"), "gps_tcp_port": str(gps_port),
-             "RTC_path": ""}
-    lines.update(keys)
-    return "".join(f"{k}={v}\n" for k, v in lines.items() if v is not None)
+    lines = {"Log_File": tmp_path / "xlocd.log", "gps_tcp_port": gps_port, "RTC_path": "", **keys}
+    return "".join(f"{k}={v}\n" for k, v in lines.items() if v is not None)  # None drops a key
 
 
 @pytest.fixture(scope="session")
@@ -69,7 +66,9 @@ def recorder(peers):
 
 @pytest.fixture
 def xcord(peers):
-    return lambda replies=OK: peers("xcord", replies)
+    """xcord(replies) starts a stand-in xcord; by default it accepts the watchdog."""
+    return lambda replies=None: peers("xcord", replies or {"RegisterWatchdog": "text:OK",
+                                                           "CancelWatchdog": "text:OK"})
 
 
 @pytest.fixture

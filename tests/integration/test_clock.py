@@ -13,6 +13,7 @@ from conftest import FAKETIME, SHIM
 
 FIX_TIME = "2026-03-05T12:34:56.000Z"
 RTC_LINE = "Setting RTC from GPS to: 202603051234.56"
+ZONES = pathlib.Path("/usr/share/zoneinfo")
 
 
 def lines(path):
@@ -79,16 +80,18 @@ NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
 def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
         xlocd, json_gpsd, clock, tmp_path, plant, marker):
     """The daemon gets a /tmp of its own, a tmpfs without the sticky bit (so the kernel's
-    protected_symlinks/fifos do not apply), after `plant` ran there."""
+    protected_symlinks/fifos do not apply), after `plant` ran there; and a zone of its own."""
     env, dates, writes, rtc = clock
     secret = tmp_path / "secret"
     secret.write_text("root only\n")
     secret.chmod(0o600)
     server = json_gpsd()
-    script = f"mount -t tmpfs -o mode=0777 tmpfs /tmp && {plant} && exec \"$@\""
-    daemon = xlocd(gps_port=server.port, env=env, auto_set_system_time="", auto_set_rtc_time="",
-                   RTC_path=str(rtc), wrapper=["unshare", "-m", "--propagation", "private", "sh",
-                                               "-c", script.format(secret=secret), "sh"])
+    script = (f"mount -t tmpfs -o mode=0777 tmpfs /tmp && mount --bind {ZONES}/Etc/UTC "
+              f"/etc/localtime && {plant} && exec \"$@\"")
+    daemon = xlocd(gps_port=server.port, env={**env, "TZ": None}, auto_set_system_time="",
+                   auto_set_rtc_time="", RTC_path=str(rtc), wrapper=[
+                       "unshare", "-m", "--propagation", "private", "sh", "-c",
+                       script.format(secret=secret), "sh"])
     server.send(rig.tpv(time_=FIX_TIME))
     daemon.wait_log(RTC_LINE)  # the RTC write stands either way
     if marker:
@@ -99,6 +102,11 @@ def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
                         "marker skipped")
     assert daemon.get_data()[0] == "NMEA" and secret.read_text() == "root only\n"
     assert lines(writes) == ["56 34 12 5 2 126 0 0 0"] and lines(dates) == []  # past 2010
+    fields = lambda: [daemon.get_data()[i] for i in (4, 10, 11)]
+    assert fields() == ["123456", "050326", "030512342026"]
+    subprocess.run(["nsenter", "-t", str(daemon.proc.pid), "-m", "mount", "--bind",
+                    ZONES / "Asia/Kolkata", "/etc/localtime"], check=True)
+    assert fields() == ["180456", "050326", "030518042026"]  # the next answer is in UTC+05:30
     assert daemon.terminate() == 0
 
 
@@ -145,18 +153,3 @@ def test_clock_steps_neither_hold_off_nor_burst_triggers_and_rtc_writes(xlocd, x
         triggers = len(cord.messages("TriggerWatchdog")) - before[0]
         made = len(lines(writes)) - before[1]
         assert 2 <= triggers <= 4 and 1 <= made <= 2, (step, triggers, made)
-
-
-def test_time_fields_follow_a_zone_change_and_an_empty_rtc_path_is_left_alone(xlocd, json_gpsd):
-    zones = pathlib.Path("/usr/share/zoneinfo")
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env={"TZ": None}, auto_set_rtc_time="", RTC_path="",
-                   wrapper=["unshare", "-m", "--propagation", "private", "sh", "-c",
-                            f'mount --bind {zones / "Etc/UTC"} /etc/localtime && exec "$@"', "sh"])
-    server.send(rig.tpv(time_=FIX_TIME))
-    fields = lambda: [daemon.get_data()[i] for i in (4, 10, 11)]
-    rig.wait_for(lambda: fields() == ["123456", "050326", "030512342026"], what="UTC fields")
-    subprocess.run(["nsenter", "-t", str(daemon.proc.pid), "-m", "mount", "--bind",
-                    zones / "Asia/Kolkata", "/etc/localtime"], check=True)
-    assert fields() == ["180456", "050326", "030518042026"]  # UTC+05:30
-    assert not [line for line in daemon.log_lines() if "RTC" in line]

@@ -42,9 +42,8 @@ def test_sigpipe_from_a_dead_gpsd_or_a_closed_stdout_does_not_kill(xlocd, json_g
     assert daemon.terminate() == 0  # WATCH_DISABLE is written into the dead socket
     recorder.wait("GOODBYE")
     # Log lines on a stdout pipe whose reader is gone; a long argv[0] fills its buffer.
-    config = tmp_path / "stdout.config"
-    config.write_text(f"RTC_path=\ngps_tcp_port={rig.free_port()}\n")
-    piped = rig.Proc(rig.command(XLOCD, config, argv0="x" * 3000), env=dict(os.environ),
+    (tmp_path / "stdout.config").write_text(f"RTC_path=\ngps_tcp_port={rig.free_port()}\n")
+    piped = rig.Proc(rig.command(XLOCD, tmp_path / "stdout.config", argv0="x" * 3000),
                      stdout=subprocess.PIPE)
     piped.p.stdout.close()
     time.sleep(1.0)

@@ -17,9 +17,10 @@ def status_is(daemon, status):
 
 
 def test_real_gpsd_fix_then_five_reports_without_one(xlocd, gpsd):
-    """An ordinary GPS fix (GGA quality 1) counts although gpsd sends no TPV status."""
+    """An ordinary GPS fix (GGA quality 1) counts although gpsd sends no TPV status; an
+    empty RTC_path leaves the RTC alone."""
     feed = gpsd()
-    daemon = xlocd(gps_port=feed.port, env=UTC)
+    daemon = xlocd(gps_port=feed.port, env=UTC, auto_set_rtc_time="", RTC_path="")
     t = rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=48.1234567, lon=11.5,
                        alt=521.6, knots=19.438, course=90.5, sats=7)
     data = daemon.get_data()
@@ -29,6 +30,7 @@ def test_real_gpsd_fix_then_five_reports_without_one(xlocd, gpsd):
     assert abs(float(data[8]) - 36.0) < 0.1 and data[9] == "90.50000"
     rig.feed_until(feed, status_is(daemon, "NONE"), start=t + 1, lat=0, lon=0, fix=False)
     assert daemon.get_data()[1:3] + daemon.get_data()[6:8] == ["48.123457", "11.500000", "0", "V"]
+    assert not [line for line in daemon.log_lines() if "RTC" in line]
 
 
 @pytest.mark.parametrize("value,port,error", [
@@ -54,9 +56,8 @@ def test_failed_attempts_log_two_lines_per_pass_and_leak_nothing(xlocd, value, p
 
 def test_scripted_fix_is_cleared_so_other_reports_are_misses(xlocd, json_gpsd):
     server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env=UTC)
-    server.send({"class": "SKY", "satellites": [{"PRN": n, "used": True} for n in range(1, 8)]},
-                rig.tpv(time_="2026-03-05T12:34:56.700Z", speed=10.0))
+    daemon = xlocd(gps_port=server.port)
+    server.send(rig.tpv())
     rig.wait_for(status_is(daemon, "NMEA"), what="the fix")
     sky = {"class": "SKY", "satellites": [{"PRN": 1, "used": True}]}
     server.send(*[sky] * 4)  # without the library's fix cleared, these would read as fixes

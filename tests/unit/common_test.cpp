@@ -84,22 +84,17 @@ std::string t_Read(const std::string& t_Text) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(0, s32_Config_Read(t_File.pt_File, &t_C));
     const auto t_N = [](auto x_Number) { return std::to_string(x_Number); };
-    const std::string at_Fields[][3] = {
-        // name, value, an empty file's value
-        {"log", t_C.acn_LogFile, ""},
-        {"cmd", t_C.acn_CmdOnWatchdog, "signal01.beep"},
-        {"wd", t_N(t_C.s32_WatchdogInterval), "0"},
-        {"sys", t_N(t_C.s32_AutoSetSystemTime), "0"},
-        {"rtc", t_N(t_C.s32_AutoSetRtcTime), "0"},
-        {"path", t_C.acn_RtcPath, "//dev//rtc0"},
+    // clang-format off
+    const std::string at_Fields[][3] = { // name, value, an empty file's value
+        {"log", t_C.acn_LogFile, ""}, {"cmd", t_C.acn_CmdOnWatchdog, "signal01.beep"},
+        {"wd", t_N(t_C.s32_WatchdogInterval), "0"}, {"sys", t_N(t_C.s32_AutoSetSystemTime), "0"},
+        {"rtc", t_N(t_C.s32_AutoSetRtcTime), "0"}, {"path", t_C.acn_RtcPath, "//dev//rtc0"},
         {"every", t_N(t_C.s32_AutoSetRtcTimeInterval), "0"},
         {"port", t_N(t_C.u16_GpsTcpPort) + t_C.acn_GpsSourceSpec, "0"},
-        {"rc", t_N(t_C.s32_GpsdReconnect), "0"},
-        {"age", t_N(t_C.s32_FixMaxAge), "0"},
-        {"min", t_N(t_C.s32_ClockMinFixes), "0"},
-        {"nb", t_N(t_C.s64_ClockNotBefore), "0"},
-        {"sig", t_N(t_C.s32_GpsDataSignal), "0"},
-        {"intro", t_N(t_C.s32_Introspection), "0"}};
+        {"rc", t_N(t_C.s32_GpsdReconnect), "0"}, {"age", t_N(t_C.s32_FixMaxAge), "0"},
+        {"min", t_N(t_C.s32_ClockMinFixes), "0"}, {"nb", t_N(t_C.s64_ClockNotBefore), "0"},
+        {"sig", t_N(t_C.s32_GpsDataSignal), "0"}, {"intro", t_N(t_C.s32_Introspection), "0"}};
+    // clang-format on
     std::string t_Out;
     for (const auto& at_Field : at_Fields) {
         t_Out += at_Field[1] == at_Field[2] ? "" : at_Field[0] + "=" + at_Field[1] + " ";

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 
@@ -94,21 +93,17 @@ TEST(GpsdReport, WhatLibgps322DeliversMapsToTheFixRuleInputs) {
     gps_data_t t_D{};
     gps_clear_fix(&t_D.fix);
     EXPECT_TRUE(std::isnan(t_Gpsd_Report(t_D).f64_Time)); // an unset time is not supplied
-    t_D.fix.time = {1764505200, 250000000};
-    t_D.fix.mode = MODE_3D;
-    t_D.fix.latitude = 1.5;
-    t_D.fix.longitude = 2.5;
-    t_D.fix.altitude = 9.0; // deprecated and never read: altMSL is the altitude
-    t_D.fix.altMSL = 521.6;
-    t_D.fix.track = 4.5;
-    t_D.fix.speed = 5.5;
+    t_D.fix = {.time = {1764505200, 250000000},
+               .mode = MODE_3D,
+               .latitude = 1.5,
+               .longitude = 2.5,
+               .altitude = 9.0, // deprecated and never read: altMSL is it
+               .altMSL = 521.6,
+               .track = 4.5,
+               .speed = 5.5};
     t_D.satellites_used = 9;
-    const T_GpsReport t_R = t_Gpsd_Report(t_D);
-    EXPECT_EQ((std::vector<double>{1764505200.25, 1.5, 2.5, 521.6, 4.5, 5.5, 9, 3}),
-              (std::vector<double>{t_R.f64_Time, t_R.f64_Latitude, t_R.f64_Longitude,
-                                   t_R.f64_Altitude, t_R.f64_Track, t_R.f64_Speed,
-                                   static_cast<double>(t_R.s32_SatellitesUsed),
-                                   static_cast<double>(t_R.s32_Mode)}));
+    EXPECT_EQ("NMEA/A/1 v1 f2 m0 1.5 2.5 521.6 1764505200.25 4.5 19.8 s9",
+              Tracker().t_Fold(t_Gpsd_Report(t_D)));
 }
 
 TEST(GpsdReport, EndpointRule) {

@@ -12,15 +12,10 @@
 
 namespace {
 
-// Seconds since 1970 of a UTC date, without time_t (32 bits on armhf).
-constexpr double f64_Utc(int s32_Y, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S) {
-    s32_Y -= s32_Mon <= 2 ? 1 : 0; // years counted from March
-    const std::int64_t s64_Era = (s32_Y >= 0 ? s32_Y : s32_Y - 399) / 400;
-    const std::int64_t s64_YoE = s32_Y - s64_Era * 400;
-    const std::int64_t s64_DoY = (153 * (s32_Mon + (s32_Mon > 2 ? -3 : 9)) + 2) / 5 + s32_Day - 1;
-    const std::int64_t s64_Days = s64_Era * 146097 + s64_YoE * 365 + s64_YoE / 4 - s64_YoE / 100;
-    return static_cast<double>((s64_Days + s64_DoY - 719468) * 86400 + s32_H * 3600 + s32_M * 60 +
-                               s32_S);
+// Seconds since 1970 of a UTC date before 2038, which every time_t holds.
+double f64_Utc(int s32_Y, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s32_S) {
+    std::tm t_Tm{s32_S, s32_M, s32_H, s32_Day, s32_Mon - 1, s32_Y - 1900};
+    return static_cast<double>(timegm(&t_Tm));
 }
 constexpr bool kWideTime = sizeof(std::time_t) == 8; // a 32-bit time_t (armhf) ends in 2038
 const double kFixTime = f64_Utc(2014, 3, 5, 12, 34, 56) + 0.9;
@@ -46,9 +41,8 @@ struct Reply {
             t_T.acn_Time,   t_T.acn_Satellites, t_T.acn_Quality,   t_S.acn_Warn,
             t_T.acn_Speed,  t_T.acn_Course,     t_T.acn_Date,      t_T.acn_UTC};
         std::string t_Out;
-        for (const int s32_Field : as32_Which) {
-            t_Out +=
-                (s32_Field == *as32_Which.begin() ? "" : "|") + std::string(apc_All[s32_Field]);
+        for (const int s32_F : as32_Which) {
+            t_Out += (s32_F == *as32_Which.begin() ? "" : "|") + std::string(apc_All[s32_F]);
         }
         return t_Out;
     }
@@ -86,8 +80,9 @@ TEST(ReplyFormat, YearRuleForTheUtcField) {
         {f64_Utc(2006, 12, 31, 23, 59, 59), "235959|311206|0"},
         {f64_Utc(2007, 1, 1, 0, 0, 0), "000000|010107|010100002007"},
         {f64_Utc(1999, 6, 7, 8, 9, 10), "080910|070699|060708092099"},
-        {f64_Utc(2038, 1, 19, 3, 14, 8), kWideTime ? "031408|190138|011903142038" : pc_Kept},
-        {f64_Utc(2100, 2, 3, 4, 5, 6), kWideTime ? "040506|030200|0" : pc_Kept}};
+        {2147483648.0 /* 2038-01-19 03:14:08 */,
+         kWideTime ? "031408|190138|011903142038" : pc_Kept},
+        {4105310706.0 /* 2100-02-03 04:05:06 */, kWideTime ? "040506|030200|0" : pc_Kept}};
     Reply t_Reply;
     for (const auto& [f64_Time, pc_Fields] : at_Cases) {
         EXPECT_EQ(pc_Fields, t_Reply.t_Fields(t_Fix(f64_Time), {4, 10, 11}));
