@@ -1,7 +1,5 @@
-// libFuzzer targets, one per build of this file (FUZZ_TARGET_<NAME>): the configuration
-// reader over arbitrary file contents; the GetGPSData formatting over every byte pattern
-// of the fix record (NaN, infinities, huge values, unterminated texts); the receiver's
-// dispatch over messages demarshalled from fuzz bytes.
+// libFuzzer targets, one per build (FUZZ_TARGET_<NAME>): the configuration reader; GetGPSData
+// formatting over any bytes of the fix record; the receiver's dispatch of demarshalled messages.
 #include "clock_text.h"
 #include "config.h"
 #include "orb_client.h"
@@ -12,13 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-template <std::size_t... N> void mv_RequireTerminated(const char (&... acn_Fields)[N]) {
+template <std::size_t... N> static void mv_RequireTerminated(const char (&... acn_Fields)[N]) {
     if (((std::memchr(acn_Fields, 0, N) == nullptr) || ...)) {
         __builtin_trap();
     }
 }
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t u32_Size) {
 #if defined(FUZZ_TARGET_CONFIG)

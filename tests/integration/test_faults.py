@@ -57,22 +57,17 @@ def test_fifos_as_rtc_path_and_log_file_hold_nothing_up(xlocd, json_gpsd, tmp_pa
     reader = os.open(log, os.O_RDWR | os.O_NONBLOCK)  # a reader that never reads
     fcntl.fcntl(reader, F_SETPIPE_SZ, 4096)
     os.write(reader, b"x" * 4096)  # the pipe is full before the daemon writes a line
-    try:
-        server = json_gpsd()
-        daemon = xlocd(gps_port=server.port, Log_File=str(log), RTC_path=str(rtc),
-                       auto_set_rtc_time="")
-        server.send(rig.tpv())
-        time.sleep(0.5)
-        assert daemon.get_data()[0] == "NMEA"
-        assert daemon.terminate() == 0
-    finally:
-        os.close(reader)
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port, Log_File=str(log), RTC_path=str(rtc), auto_set_rtc_time="")
+    server.send(rig.tpv())
+    time.sleep(0.5)
+    assert daemon.get_data()[0] == "NMEA" and daemon.terminate() == 0
+    os.close(reader)
 
 
 def test_stop_during_the_registration_wait_outlasts_neither_service_manager(xlocd, peers):
-    """xcord holds its name but never answers: a stop waits out the rest of
-    RegisterWatchdog, then CancelWatchdog. On this bus each wait is 2 s; with
-    libdbus's own 25 s the unit and the init script must allow 50 s and a margin."""
+    """xcord holds its name but never answers: a stop waits out RegisterWatchdog, then
+    CancelWatchdog, 2 s each here; with libdbus's 25 s the services must allow 50 s and more."""
     cord = peers("xcord")
     daemon = xlocd(watchdog_interval=10)
     cord.wait("RegisterWatchdog")

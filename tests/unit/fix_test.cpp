@@ -9,12 +9,11 @@
 
 namespace {
 
-constexpr double kNaN = NAN;
 constexpr double kT = 1764505200.25;
 
 // status, mode, satellites, time, latitude, longitude, altitude, track, speed (m/s)
 constexpr T_GpsReport kFix3D{1, 3, 7, kT, 48.5, 11.5, 520.0, 90.0, 10.0};
-constexpr T_GpsReport kMiss{0, 1, 0, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
+constexpr T_GpsReport kMiss{0, 1, 0, NAN, NAN, NAN, NAN, NAN, NAN};
 
 struct Tracker {
     T_GpsState t_State{};
@@ -49,13 +48,13 @@ TEST(FixRule, FoldsReportsInSequence) {
     const std::pair<T_GpsReport, std::string> at_Steps[] = {
         {kFix3D, t_Fix},
         // 2D without latitude: no altitude, course or speed; the rest is taken
-        {{1, 2, 5, kT + 1, kNaN, 12.0, 1.0, 180.0, 1.0},
+        {{1, 2, 5, kT + 1, NAN, 12.0, 1.0, 180.0, 1.0},
          "NMEA/A/1 v1 f1 m0 48.5 12 520 1764505201.25 90 36 s5"},
         // 3D without track: altitude only; without a time the time stays
-        {{1, 3, 7, kNaN, 1.0, 2.0, 600.0, kNaN, 99.0},
+        {{1, 3, 7, NAN, 1.0, 2.0, 600.0, NAN, 99.0},
          "NMEA/A/1 v1 f2 m0 1 2 600 1764505201.25 90 36 s7"},
         // 3D with a track and no speed: the speed is converted all the same
-        {{1, 3, 300, kT, 48.5, 11.5, 520.0, 45.0, kNaN},
+        {{1, 3, 300, kT, 48.5, 11.5, 520.0, 45.0, NAN},
          "NMEA/A/1 v1 f2 m0 48.5 11.5 520 1764505200.25 45 nan s44"},
         {kFix3D, t_Fix},
         {kMiss, "NMEA/A/1 v1 f2 m1 48.5 11.5 520 1764505200.25 90 36 s7"},
