@@ -37,9 +37,8 @@ def test_announcements_whoisthere_a_refused_second_instance_and_the_stop(
     (tmp_path / "second").mkdir()
     second = rig.Daemon(XLOCD, tmp_path / "second", bus,
                         config_text(tmp_path / "second", rig.free_port()), wait_name=False)
-    assert second.proc.p.wait(10) == 0 and second.stderr.read_text() == (
-        "Register xlocd on DBUS failed")
-    assert second.log_lines() == ["Register xlocd on DBUS failed"]
+    assert (second.proc.p.wait(10), second.stderr.read_text(), second.log_lines()) == (
+        0, "Register xlocd on DBUS failed", ["Register xlocd on DBUS failed"])
     recorder.wait("GOODBYE")  # the refused instance had a connection all the same
     assert gps_client(calls=20, burst=True)["twelve"] == 20  # one call per pass
     start = time.monotonic()

@@ -49,12 +49,11 @@ def feed(server, seconds, **tpv):
 
 @pytest.mark.parametrize("device,failure", [
     ("rtc-file", None),  # the shim accepts RTC_SET_TIME; without it a regular file fails
-    ("rtc", f"mv_SetSystemTime: {RTC_LINE} FAILED (errno: 25)"),
+    ("rtc-file", f"mv_SetSystemTime: {RTC_LINE} FAILED (errno: 25)"),
     ("none", "mv_SetSystemTime: Setting RTC from GPS FAILED! (could not open {rtc})")])
 def test_rtc_attempts_keep_the_interval_and_rearm_only_while_fixes_are_valid(
         xlocd, json_gpsd, clock, tmp_path, device, failure):
     env, _, writes, _ = clock
-    (tmp_path / "rtc").write_text("")
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, env={**env, "LD_PRELOAD": None if failure else SHIM},
                    auto_set_rtc_time_interval="1", RTC_path=str(tmp_path / device))
@@ -117,7 +116,7 @@ def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
 def test_before_2010_only_the_guard_keeps_cold_start_and_rolled_over_times_out(
         xlocd, json_gpsd, clock, keys, date, rtc):
     env, dates, writes, rtc_file = clock
-    env.update(LD_PRELOAD=f"{FAKETIME} {SHIM}", FAKETIME="@2009-06-01 00:00:00",
+    env.update(LD_PRELOAD=f"{FAKETIME} {SHIM}", FAKETIME="@2009-12-31 12:00:00",  # 2009's last day
                FAKETIME_DONT_FAKE_MONOTONIC="1")
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, env=env, auto_set_system_time="", auto_set_rtc_time="",

@@ -6,6 +6,8 @@ import re
 import subprocess
 import time
 
+import pytest
+
 import rig
 from conftest import XLOCD
 
@@ -33,12 +35,15 @@ def test_split_reports_are_no_misses_and_a_stalled_half_line_costs_no_cpu(xlocd,
     assert daemon.get_data()[0] == "NMEA"
 
 
+@pytest.mark.parametrize("keys", [{}, {"gpsd_reconnect": 1}])
 def test_sigpipe_from_a_dead_gpsd_or_a_closed_stdout_does_not_kill(xlocd, json_gpsd, recorder,
-                                                                    tmp_path):
+                                                                    tmp_path, keys):
     server = json_gpsd(hang_up=True)  # accepts, then closes: reads fail, writes raise EPIPE
-    daemon = xlocd(gps_port=server.port)
+    daemon = xlocd(gps_port=server.port, **keys)
     daemon.wait_log("Established connection to gpsd")
-    time.sleep(0.3)
+    time.sleep(2.3 if keys else 0.3)  # reconnections: one at once, then one a second
+    assert daemon.log_lines().count("Established connection to gpsd") in ((2, 3, 4, 5) if keys
+                                                                           else (1,))
     assert daemon.terminate() == 0  # WATCH_DISABLE is written into the dead socket
     recorder.wait("GOODBYE")
     # Log lines on a stdout pipe whose reader is gone; a long argv[0] fills its buffer.

@@ -56,9 +56,12 @@ def test_failed_attempts_log_two_lines_per_pass_and_leak_nothing(xlocd, value, p
 
 def test_scripted_fix_is_cleared_so_other_reports_are_misses(xlocd, json_gpsd):
     server = json_gpsd()
-    daemon = xlocd(gps_port=server.port)
-    server.send(rig.tpv())
-    rig.wait_for(status_is(daemon, "NMEA"), what="the fix")
+    daemon = xlocd(gps_port=server.port, env=UTC)
+    server.send({"class": "SKY", "satellites": [{"PRN": n, "used": True} for n in range(1, 8)]},
+                rig.tpv(time_="2026-03-05T12:34:56.700Z", speed=10.0))
+    assert rig.wait_for(lambda: (lambda d: d if d[0] == "NMEA" else None)(daemon.get_data())) == [
+        "NMEA", "48.123457", "11.500000", "522", "123456", "7", "1", "A", "36.00000", "90.50000",
+        "050326", "030512342026"]
     sky = {"class": "SKY", "satellites": [{"PRN": 1, "used": True}]}
     server.send(*[sky] * 4)  # without the library's fix cleared, these would read as fixes
     time.sleep(0.3)

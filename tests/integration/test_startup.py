@@ -61,6 +61,11 @@ def test_a_linked_config_is_read_and_log_lines_go_to_stdout_or_nowhere(tmp_path,
 
 def test_manual_layout():
     manual = run("/x-m")[1]  # one blank ends each line; -m is not listed under OPTIONS
-    assert manual.startswith("\nNAME \n    xlocd - daemon provides GPS information on request \n\n")
-    assert "    } T_DBUS_GPS_Data; \n" in manual and manual.endswith("xlocd developers \n\n\n")
+    assert manual.startswith("\nNAME \n    xlocd - daemon provides GPS information on request \n\n"
+                             "SYNOPSIS \n    xlocd <config-file> [-h] [-v] [-m] \n\n")
+    assert "    typedef struct \n    { \n      charn acn_status[32]; \n" in manual
+    assert "      charn acn_UTC[32]; \n    } T_DBUS_GPS_Data; \n" in manual
+    assert manual.endswith("FILES \n    /etc/init.d/xlocd.config \n         The system wide "
+                           "configuration file of the daemon. \n\nAUTHOR \n    xlocd developers "
+                           "\n\n\n")
     assert "-m   " not in manual and all(re.fullmatch(r"(.*\S )?", l) for l in manual.split("\n"))

@@ -34,8 +34,6 @@ std::string t_Lookup(const std::string& t_Text, const char* pc_Key) {
 }
 
 TEST(ConfigLookup, LineRules) {
-    const std::string t_Long = "Log_File=" + std::string(291, 'a') + "\n"; // 300 and LF
-    const std::string t_KeyInPiece = std::string(255, '#') + "RTC_path=/dev/x\n";
     const char* pc_L = "Log_File";
     // clang-format off
     const std::tuple<std::string, const char*, std::string> at_Cases[] = {
@@ -46,8 +44,8 @@ TEST(ConfigLookup, LineRules) {
         {"x=1\nLog_File=/last", pc_L, "/last"}, {"Log_File=1st\nLog_File=2nd\n", pc_L, "1st"},
         {"Log_File\n", pc_L, ""}, {"Log_File", pc_L, ""}, {"", pc_L, "<missing:>"},
         {"auto_set_rtc_time_interval=5\n", "auto_set_rtc_time", "interval=5"},
-        {t_Long, pc_L, std::string(246, 'a')}, // pieces of 255 characters
-        {t_KeyInPiece, "RTC_path", "/dev/x"}};
+        {"Log_File=" + std::string(291, 'a') + "\n", pc_L, std::string(246, 'a')}, // 255 a piece
+        {std::string(255, '#') + "RTC_path=/dev/x\n", "RTC_path", "/dev/x"}};
     // clang-format on
     for (const auto& [t_Text, pc_Key, t_Expected] : at_Cases) {
         EXPECT_EQ(t_Expected, t_Lookup(t_Text, pc_Key)) << t_Text;
