@@ -11,7 +11,6 @@ import pytest
 import rig
 from conftest import XLOCD
 
-F_SETPIPE_SZ = 1031
 
 
 def test_split_reports_are_no_misses_and_a_stalled_half_line_costs_no_cpu(xlocd, json_gpsd):
@@ -60,7 +59,7 @@ def test_fifos_as_rtc_path_and_log_file_hold_nothing_up(xlocd, json_gpsd, tmp_pa
     os.mkfifo(rtc)
     os.mkfifo(log)
     reader = os.open(log, os.O_RDWR | os.O_NONBLOCK)  # a reader that never reads
-    fcntl.fcntl(reader, F_SETPIPE_SZ, 4096)
+    fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
     os.write(reader, b"x" * 4096)  # the pipe is full before the daemon writes a line
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, Log_File=str(log), RTC_path=str(rtc), auto_set_rtc_time="")

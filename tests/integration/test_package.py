@@ -1,5 +1,4 @@
-"""The Debian packages: contents, lintian, install, upgrade, purge in a dpkg --root scratch
-root (maintainer scripts see DPKG_ROOT), and a C client built against the library."""
+"""Debian packages: contents, lintian; install, upgrade, purge in a dpkg --root scratch root."""
 import subprocess
 
 import pytest
