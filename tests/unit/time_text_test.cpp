@@ -119,9 +119,9 @@ TEST(ClockText, DateTextAndGateInTheLocalZone) {
 TEST(ClockGuard, RunsOfAdvancingFixesAndTheDate) {
     T_ClockGuard t_Guard{};
     const std::tuple<bool, double, int> at_Steps[] = {
-        {true, 315964801, 1},  {true, 315964802, 2},  {true, 1177200000, 1}, // a jump
-        {true, 1177200000, 2}, {true, 1177200002, 3}, {true, 1177199999, 1}, // back
-        {false, NAN, 0},       {true, NAN, 0},        {true, 1796515200, 1}};
+        {true, 315964801, 1}, {true, 315964802, 2}, {true, 315964805, 1}, // +1, +3: too far
+        {true, 315964805, 2}, {true, 315964807, 3}, {true, 315964806, 1}, // +0, +2, back
+        {false, NAN, 0},      {true, NAN, 0},       {true, 1796515200, 1}};
     for (const auto& [b_Fix, f64_Time, s32_Streak] : at_Steps) {
         v_ClockGuard_Fold(&t_Guard, b_Fix, f64_Time);
         EXPECT_EQ(s32_Streak, t_Guard.s32_Streak) << f64_Time;
