@@ -20,8 +20,9 @@ std::int64_t gs64_LastTime; // of the previous pass
 // is re-armed from the new time.
 void mv_Loop_FollowClock(std::int64_t s64_Time) {
     if (s64_Time < gs64_LastTime) {
-        s64_NextTrigger -= gs64_LastTime - s64_Time;
-        s64_NextSyncTime -= gs64_LastTime - s64_Time;
+        const std::int64_t s64_Back = gs64_LastTime - s64_Time;
+        s64_NextTrigger -= s64_Back;
+        s64_NextSyncTime -= s64_Back;
     }
     gs64_LastTime = s64_Time;
 }
