@@ -11,8 +11,8 @@ extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data
     if (pt_Client->pt_Connection == nullptr) {
         return -1;
     }
-    orb::Message pt_Call(dbus_message_new_method_call("zel.orb.xlocd", "/zel/orb/xlocd/Object",
-                                                      "zel.orb.xlocd", "GetGPSData"));
+    orb::Message pt_Call(dbus_message_new_method_call(orb::kXlocdName, orb::kXlocdPath,
+                                                      orb::kXlocdName, "GetGPSData"));
     if (!pt_Call) {
         return -1;
     }

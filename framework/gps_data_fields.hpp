@@ -10,6 +10,10 @@
 
 namespace orb {
 
+// Where xlocd serves its data: bus name and interface, and its object path.
+constexpr const char* kXlocdName = "zel.orb.xlocd";
+constexpr const char* kXlocdPath = "/zel/orb/xlocd/Object";
+
 constexpr std::array<const char*, 12> kGpsDataNames = {
     "acn_status",  "acn_latitude", "acn_longitude", "acn_altitude", "acn_time", "acn_satellites",
     "acn_quality", "acn_warn",     "acn_speed",     "acn_course",   "acn_date", "acn_UTC"};

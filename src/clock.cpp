@@ -31,28 +31,31 @@ void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
     mv_Clock_Shell(acn_Command);
 }
 
-// The marker line is appended by a root shell to a fixed name in world-writable
-// /tmp. Where the kernel's protected_symlinks/fifos are off, anyone could plant a
-// symlink there (root then appends to its target) or a FIFO (the shell blocks).
-// So the marker is written only to a missing file or a plain file of our own.
-bool mb_Clock_MarkerIsOurs() {
-    struct stat t_Stat {};
-    if (lstat(kRtcMarkerFile, &t_Stat) != 0) {
-        return errno == ENOENT;
-    }
-    return S_ISREG(t_Stat.st_mode) && t_Stat.st_nlink == 1 && t_Stat.st_uid == geteuid();
-}
-
+// The marker lives under a fixed name in world-writable /tmp. Where the kernel's
+// protected_symlinks/fifos are off, anyone could plant a symlink there (we would
+// append to its target), a FIFO (a blocking open) or a hard link. So the line goes
+// only into a plain file of our own, and the check is made on the file we opened,
+// not on the name: there is no window between check and write. The bytes are what
+// `/bin/echo "%s" >> /tmp/RTC_updated` wrote; the shell is no longer involved.
 void mv_Clock_MarkRtcUpdate(const char* pc_Text) {
-    if (!mb_Clock_MarkerIsOurs()) {
+    char acn_Line[80];
+    const int s32_Len = std::snprintf(acn_Line, sizeof acn_Line, "%s\n", pc_Text);
+    const int s32_Fd = open(kRtcMarkerFile,
+                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                            0666);
+    struct stat t_Stat {};
+    const bool b_Ours = s32_Fd >= 0 && fstat(s32_Fd, &t_Stat) == 0 && S_ISREG(t_Stat.st_mode) &&
+                        t_Stat.st_nlink == 1 && t_Stat.st_uid == geteuid();
+    if (!b_Ours && (s32_Fd >= 0 || errno == ELOOP || errno == ENXIO)) {
         v_Log_Printf("mv_SetSystemTime: %s is not a plain file of ours, marker skipped",
                      kRtcMarkerFile);
-        return;
+    } else if (!b_Ours || write(s32_Fd, acn_Line, static_cast<std::size_t>(s32_Len)) != s32_Len) {
+        v_Log_Printf("mv_SetSystemTime: could not append to %s (errno: %d)", kRtcMarkerFile,
+                     errno);
     }
-    char acn_Command[128];
-    std::snprintf(acn_Command, sizeof acn_Command, "/bin/echo \"%s\" >> %s", pc_Text,
-                  kRtcMarkerFile);
-    mv_Clock_Shell(acn_Command);
+    if (s32_Fd >= 0) {
+        close(s32_Fd);
+    }
 }
 
 void mv_Clock_SetRtc(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {

@@ -60,11 +60,16 @@ ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_
     return ClockGate::Go;
 }
 
-void v_ClockGuard_Fold(T_ClockGuard* pt_Guard, bool b_Fix, double f64_FixTime) {
+void v_ClockGuard_Fold(T_ClockGuard* pt_Guard, bool b_Position, bool b_Fix, double f64_FixTime) {
+    if (!b_Position) {
+        return;
+    }
     const double f64_Step = f64_FixTime - pt_Guard->f64_LastTime;
     if (!b_Fix || std::isnan(f64_FixTime)) {
         pt_Guard->s32_Streak = 0; // a fix without a time proves nothing
-    } else if (pt_Guard->s32_Streak > 0 && f64_Step >= 0 && f64_Step <= 2) {
+    } else if (pt_Guard->s32_Streak > 0 && f64_Step == 0) {
+        return; // gpsd reports one epoch again as more of its sentences arrive
+    } else if (pt_Guard->s32_Streak > 0 && f64_Step > 0 && f64_Step <= 2) {
         pt_Guard->s32_Streak += pt_Guard->s32_Streak < INT32_MAX ? 1 : 0;
     } else {
         pt_Guard->s32_Streak = 1;

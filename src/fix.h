@@ -16,6 +16,7 @@ struct T_GpsReport {
     double f64_Altitude;
     double f64_Track;
     double f64_Speed; // metres per second
+    bool b_Position;  // a report about position (a TPV), with or without a fix
 };
 
 // Returns true for a fix report; the caller then clears the library's fix.

@@ -17,7 +17,7 @@ double gf64_LastFix;            // monotonic seconds of the last fix folded
 void mv_ProcessReport(gps_data_t* pt_Data) {
     const T_GpsReport t_Report = t_Gpsd_Report(*pt_Data);
     const bool b_Fix = b_Fix_Fold(&gt_GpsState, &gu8_MissCount, t_Report);
-    v_ClockGuard_Fold(&gt_ClockGuard, b_Fix, t_Report.f64_Time);
+    v_ClockGuard_Fold(&gt_ClockGuard, t_Report.b_Position, b_Fix, t_Report.f64_Time);
     ++gu32_StateVersion;
     if (b_Fix) {
         gps_clear_fix(&pt_Data->fix); // the next report has to bring its own position
@@ -45,6 +45,7 @@ GpsdStep me_Gpsd_Read() {
     if (!gps_waiting(&gt_GpsData, 0)) {
         return GpsdStep::Nothing;
     }
+    gt_GpsData.set = 0; // so that it tells what this one report brings
     if (gps_read(&gt_GpsData, nullptr, 0) == -1) {
         gb_GpsdReadable = false;
         if (gt_Config.s32_GpsdReconnect <= 0) {

@@ -51,5 +51,8 @@ T_GpsReport t_Gpsd_Report(const gps_data_t& t_Data) {
         .f64_Altitude = t_Fix.altMSL, // fix.altitude is deprecated and undefined in API 11
         .f64_Track = t_Fix.track,
         .f64_Speed = t_Fix.speed,
+        // The link clears `set` before each read, so it holds what this one report
+        // brought; libgps 3.22 sets STATUS_SET for every TPV and for no other class.
+        .b_Position = (t_Data.set & STATUS_SET) != 0,
     };
 }

@@ -1,5 +1,7 @@
 // introspection: Introspect at the object path and at its parents, and the Peer
 // interface's Ping and GetMachineId, so that generic D-Bus tools can see the daemon.
+// Every other method call then gets an error reply at once, as a D-Bus service owes
+// it, instead of leaving the caller to its timeout.
 #include "bus_messages.hpp"
 #include "gps_data_fields.hpp"
 #include "xlocd.h"
@@ -11,7 +13,7 @@
 
 namespace {
 
-constexpr const char* kObjectPath = "/zel/orb/xlocd/Object";
+constexpr const char* kObjectPath = orb::kXlocdPath;
 constexpr const char* kStandardInterfaces =
     " <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
     "  <method name=\"Introspect\"><arg name=\"xml_data\" type=\"s\" direction=\"out\"/></method>\n"
@@ -43,21 +45,28 @@ void mv_Xml_Arguments(const char* pc_Direction) {
     }
 }
 
-// The document for a path of the daemon's tree, or nullptr for any other path.
-const char* mpc_Xml(const char* pc_Path) {
+enum class Node { None, Object, Parent };
+
+// Where a path stands in the daemon's tree: the object, one of its parents, or outside.
+Node me_Node(const char* pc_Path) {
     const std::size_t u32_Len = std::strlen(pc_Path);
-    const bool b_Object = std::strcmp(pc_Path, kObjectPath) == 0;
-    const bool b_Parent = !b_Object && std::strncmp(kObjectPath, pc_Path, u32_Len) == 0 &&
-                          (u32_Len == 1 || kObjectPath[u32_Len] == '/');
-    if (!b_Object && !b_Parent) {
-        return nullptr;
+    if (std::strcmp(pc_Path, kObjectPath) == 0) {
+        return Node::Object;
     }
+    const bool b_Parent = u32_Len > 0 && std::strncmp(kObjectPath, pc_Path, u32_Len) == 0 &&
+                          (u32_Len == 1 || kObjectPath[u32_Len] == '/');
+    return b_Parent ? Node::Parent : Node::None;
+}
+
+// The document for a node of the daemon's tree.
+const char* mpc_Xml(const char* pc_Path, Node e_Node) {
+    const std::size_t u32_Len = std::strlen(pc_Path);
     gt_Xml.u32_Len = 0;
     gt_Xml.v_Add(
         "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
         " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n%s",
         kStandardInterfaces);
-    if (b_Object) {
+    if (e_Node == Node::Object) {
         gt_Xml.v_Add(" <interface name=\"zel.orb.xlocd\">\n  <method name=\"GetGPSData\">\n");
         mv_Xml_Arguments(" direction=\"out\"");
         gt_Xml.v_Add("  </method>\n  <signal name=\"GPSData\">\n");
@@ -84,26 +93,50 @@ bool mb_Answer(DBusMessage* pt_Call, const char* pc_Text) {
            orb::b_SendAndFlush(gt_Client.pt_Connection, pt_Reply.get());
 }
 
+bool mb_AnswerError(DBusMessage* pt_Call, const char* pc_Name, const char* pc_Text) {
+    orb::Message pt_Reply(dbus_message_new_error(pt_Call, pc_Name, pc_Text));
+    return pt_Reply && orb::b_SendAndFlush(gt_Client.pt_Connection, pt_Reply.get());
+}
+
 bool mb_AnswerMachineId(DBusMessage* pt_Call) {
     orb::Error t_Error;
     char* pc_Id = dbus_try_get_local_machine_id(t_Error.get());
     if (pc_Id == nullptr) {
-        orb::Message pt_Reply(
-            dbus_message_new_error(pt_Call, DBUS_ERROR_FAILED, "no machine id on this system"));
-        return pt_Reply && orb::b_SendAndFlush(gt_Client.pt_Connection, pt_Reply.get());
+        return mb_AnswerError(pt_Call, DBUS_ERROR_FAILED, "no machine id on this system");
     }
     const bool b_Sent = mb_Answer(pt_Call, pc_Id);
     dbus_free(pc_Id);
     return b_Sent;
 }
 
+// The error for a call that none of the daemon's methods takes.
+bool mb_AnswerUnknown(DBusMessage* pt_Call, Node e_Node) {
+    const char* pc_Interface = dbus_message_get_interface(pt_Call);
+    if (e_Node == Node::None) {
+        return mb_AnswerError(pt_Call, DBUS_ERROR_UNKNOWN_OBJECT, "no such object");
+    }
+    for (const char* pc_Known :
+         {orb::kXlocdName, DBUS_INTERFACE_INTROSPECTABLE, DBUS_INTERFACE_PEER}) {
+        if (pc_Interface == nullptr || std::strcmp(pc_Interface, pc_Known) == 0) {
+            return mb_AnswerError(pt_Call, DBUS_ERROR_UNKNOWN_METHOD, "no such method");
+        }
+    }
+    return mb_AnswerError(pt_Call, DBUS_ERROR_UNKNOWN_INTERFACE, "no such interface");
+}
+
 } // namespace
 
 bool b_Introspection_Answer(DBusMessage* pt_Message) {
-    if (dbus_message_is_method_call(pt_Message, DBUS_INTERFACE_INTROSPECTABLE, "Introspect")) {
-        const char* pc_Path = dbus_message_get_path(pt_Message);
-        const char* pc_Xml = mpc_Xml(pc_Path != nullptr ? pc_Path : "");
-        return pc_Xml != nullptr && mb_Answer(pt_Message, pc_Xml);
+    if (dbus_message_get_type(pt_Message) != DBUS_MESSAGE_TYPE_METHOD_CALL ||
+        dbus_message_get_no_reply(pt_Message)) {
+        return false;
+    }
+    const char* pc_Path = dbus_message_get_path(pt_Message);
+    pc_Path = pc_Path != nullptr ? pc_Path : "";
+    const Node e_Node = me_Node(pc_Path);
+    if (dbus_message_is_method_call(pt_Message, DBUS_INTERFACE_INTROSPECTABLE, "Introspect") &&
+        e_Node != Node::None) {
+        return mb_Answer(pt_Message, mpc_Xml(pc_Path, e_Node));
     }
     if (dbus_message_is_method_call(pt_Message, DBUS_INTERFACE_PEER, "Ping")) {
         return mb_Answer(pt_Message, nullptr);
@@ -111,5 +144,5 @@ bool b_Introspection_Answer(DBusMessage* pt_Message) {
     if (dbus_message_is_method_call(pt_Message, DBUS_INTERFACE_PEER, "GetMachineId")) {
         return mb_AnswerMachineId(pt_Message);
     }
-    return false;
+    return mb_AnswerUnknown(pt_Message, e_Node);
 }

@@ -10,16 +10,16 @@ T_ReplyTexts gt_ReplyTexts; // keeps the texts of earlier calls
 
 } // namespace
 
-T_GpsTexts at_Reply_Fields() {
-    v_Reply_Refresh(&gt_ReplyTexts, gt_GpsState);
-    const T_ReplyTexts& t_T = gt_ReplyTexts;
+T_GpsTexts at_Reply_RefreshTexts(T_ReplyTexts* pt_Texts) {
+    v_Reply_Refresh(pt_Texts, gt_GpsState);
+    const T_ReplyTexts& t_T = *pt_Texts;
     return {gt_GpsState.acn_Status, t_T.acn_Latitude,   t_T.acn_Longitude, t_T.acn_Altitude,
             t_T.acn_Time,           t_T.acn_Satellites, t_T.acn_Quality,   gt_GpsState.acn_Warn,
             t_T.acn_Speed,          t_T.acn_Course,     t_T.acn_Date,      t_T.acn_UTC};
 }
 
 std::int32_t ms32_Process_GetData(DBusMessage* pt_Request) {
-    const T_GpsTexts at_Fields = at_Reply_Fields();
+    const T_GpsTexts at_Fields = at_Reply_RefreshTexts(&gt_ReplyTexts);
     orb::Message pt_Reply(dbus_message_new_method_return(pt_Request));
     DBusMessageIter t_Iter;
     if (pt_Reply) {

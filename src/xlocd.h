@@ -62,9 +62,11 @@ int s32_Gpsd_Fd(); // -1 while not connected
 [[noreturn]] void v_MainLoop();
 [[noreturn]] void mv_Shutdown();
 
-// GetGPSData (reply.cpp): the twelve texts refreshed from the fix state, and the reply.
+// GetGPSData (reply.cpp): a text store refreshed from the fix state, then its twelve
+// texts in reply order; and the reply, made from the store of its own.
+struct T_ReplyTexts;
 using T_GpsTexts = std::array<const char*, 12>;
-T_GpsTexts at_Reply_Fields();
+T_GpsTexts at_Reply_RefreshTexts(T_ReplyTexts* pt_Texts);
 std::int32_t ms32_Process_GetData(DBusMessage* pt_Request);
 
 // Opt-in bus features: the GPSData signal (gps_signal.cpp), introspection and Peer

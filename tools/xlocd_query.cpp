@@ -152,7 +152,7 @@ int s32_Follow(T_DBUS_Client* pt_Client, const Options& t_Options) {
         ++s32_Quiet;
         s32_Suspect -= s32_Suspect > 0 ? 1 : 0;
         while (orb::Message pt_Message{dbus_connection_pop_message(pt_Connection)}) {
-            if (dbus_message_is_signal(pt_Message.get(), "zel.orb.xlocd", "GPSData") &&
+            if (dbus_message_is_signal(pt_Message.get(), orb::kXlocdName, "GPSData") &&
                 orb::b_FillGpsData(pt_Message.get(), &t_Shown)) {
                 v_Print(t_Shown, t_Options.b_Json);
                 s32_Quiet = 0;

@@ -1,4 +1,5 @@
 """Bus identity, announcements, shutdown, the policy, GPSData signal, introspection, xlocd-query."""
+import calendar
 import json
 import pathlib
 import pwd
@@ -15,6 +16,7 @@ from conftest import QUERY, XLOCD, config_text, gps_client
 
 OBJ = "/zel/orb/xlocd/Object"
 IDENTITY = ["xlocd", "v3_03r1", "unknown", "daemon provides GPS information on request"]
+EPOCH = calendar.timegm((2026, 11, 30, 12, 34, 0, 0, 334, 0))
 KEYS = ["status", "latitude", "longitude", "altitude", "time", "satellites", "quality", "warn",
         "speed", "course", "date", "UTC"]
 
@@ -47,98 +49,168 @@ def test_announcements_whoisthere_a_refused_second_instance_and_the_stop(
 
 
 PROBE = """
-import dbus, dbus.lowlevel, sys
+import dbus, dbus.lowlevel, sys, time
 bus = dbus.bus.BusConnection(sys.argv[1])
-call = lambda interface, member: bus.send_message_with_reply_and_block(
-    dbus.lowlevel.MethodCallMessage("zel.orb.xlocd", "/zel/orb/xlocd/Object", interface, member), 1)
-for member, _, interface in (step.partition("@") for step in sys.argv[2:]):  # "@": no interface
+for step in sys.argv[2:]:  # member@interface@path; an empty interface: none in the call
+    member, interface, path = (step + "@@").split("@")[:3]
+    start = time.monotonic()
     try:
-        bus.request_name("zel.orb.xlocd") if member == "own" else call(interface or None, member)
-        print("ok")
+        if member == "own":
+            bus.request_name("zel.orb.xlocd")
+        else:
+            bus.send_message_with_reply_and_block(dbus.lowlevel.MethodCallMessage(
+                "zel.orb.xlocd", path or OBJ, interface or None, member), 1)
+        print("ok", end=" ")
     except dbus.DBusException as e:
-        print(e.get_dbus_name().rsplit(".", 1)[1])
-"""
+        print(e.get_dbus_name().rsplit(".", 1)[1], end=" ")
+    print(f"{time.monotonic() - start:.3f}", file=sys.stderr)
+""".replace("OBJ", repr(OBJ))
+INTROSPECT, PING = "Introspect@org.freedesktop.DBus.Introspectable", "Ping@org.freedesktop.DBus.Peer"
 
 
-def test_shipped_policy_lets_everyone_call_getgpsdata_only(tmp_path):
-    """The project's policy file alone, as installed; 'daemon' is an ordinary user."""
-    bus = rig.Bus(test_policy=None)
+def probe(bus, *steps, user="daemon"):
+    """Runs the steps as an ordinary user; returns the outcome of each."""
+    uid = pwd.getpwnam(user).pw_uid
+    out = subprocess.run(["setpriv", f"--reuid={uid}", f"--regid={uid}", "--clear-groups",
+                          "/usr/bin/python3", "-c", PROBE, bus.address, *steps],
+                         capture_output=True, text=True, timeout=30)
+    print(dict(zip(steps, out.stderr.split())))  # seconds each call took
+    return out.stdout.split()
+
+
+@pytest.mark.parametrize("key,policies,answers", [
+    (None, [], ["ok", "AccessDenied", "AccessDenied", "AccessDenied", "AccessDenied",
+                "AccessDenied", "AccessDenied"]),
+    (1, ["zel.orb.xlocd-introspection.conf"], ["ok", "AccessDenied", "AccessDenied", "ok", "ok",
+                                               "UnknownObject", "AccessDenied"])])
+def test_shipped_policy_admits_only_calls_the_daemon_answers(tmp_path, key, policies, answers):
+    """The installed policy file, and the example the README names for introspection=1."""
+    conf = tmp_path / "extra.conf"
+    conf.write_text("<busconfig>" + "".join(
+        f"<include>{rig.ROOT / 'etc/examples' / p}</include>" for p in policies) + "</busconfig>")
+    bus = rig.Bus(test_policy=conf)
     try:
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, rig.free_port()))
-        uid = pwd.getpwnam("daemon").pw_uid
-        steps = ["GetGPSData@zel.orb.xlocd", "GetGPSData@", "Other@zel.orb.xlocd", "Other@", "own"]
-        out = subprocess.run(["setpriv", f"--reuid={uid}", f"--regid={uid}", "--clear-groups",
-                              "/usr/bin/python3", "-c", PROBE, bus.address, *steps],
-                             capture_output=True, text=True, timeout=20)
-        assert out.stdout.split() == ["ok", "ok"] + ["AccessDenied"] * 3, out.stderr
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, rig.free_port(),
+                                                              introspection=key))
+        assert probe(bus, "GetGPSData@zel.orb.xlocd", "GetGPSData@", "GetGPSData@other.iface",
+                     INTROSPECT, PING, INTROSPECT + "@/elsewhere", "own") == answers
         assert daemon.terminate() == 0
     finally:
         bus.stop()
+
+
+def test_with_introspection_every_call_that_reaches_the_daemon_is_answered(xlocd, bus):
+    """On the test bus 'nobody' may send the daemon anything."""
+    daemon = xlocd(introspection=1)
+    assert probe(bus, "GetGPSData@", "GetGPSData@other.iface", "Other@zel.orb.xlocd",
+                 "GetAll@org.freedesktop.DBus.Properties", "Other@org.freedesktop.DBus.Peer",
+                 INTROSPECT + "@/zel/orb/other", "Ping@org.freedesktop.DBus.Peer@/anywhere",
+                 user="nobody") == ["ok", "UnknownInterface", "UnknownMethod", "UnknownInterface",
+                                    "UnknownMethod", "UnknownObject", "ok"]
+    xml = ElementTree.fromstring(daemon_call(bus, "org.freedesktop.DBus.Introspectable",
+                                             "Introspect"))
+    interface = xml.find("interface[@name='zel.orb.xlocd']")
+    for item, io in (("method[@name='GetGPSData']", "out"), ("signal[@name='GPSData']", None)):
+        args = interface.find(item).findall("arg")
+        assert [a.get("name") for a in args] == ["acn_" + k for k in KEYS]
+        assert {(a.get("direction"), a.get("type")) for a in args} == {(io, "s")}
+    for tool in (["busctl", f"--address={bus.address}", "introspect", "zel.orb.xlocd", OBJ],
+                 ["gdbus", "introspect", "--address", bus.address, "--dest", "zel.orb.xlocd",
+                  "--object-path", "/", "--recurse"]):  # gdbus walks the tree from "/"
+        out = subprocess.run(tool, capture_output=True, text=True, timeout=20).stdout
+        assert "GetGPSData" in out and "GPSData" in out.replace("GetGPSData", ""), out
+    machine_id = pathlib.Path("/var/lib/dbus/machine-id")
+    assert daemon_call(bus, "org.freedesktop.DBus.Peer", "GetMachineId", path="/") == (
+        machine_id if machine_id.exists() else pathlib.Path("/etc/machine-id")).read_text().strip()
+
+
+def test_without_introspection_other_calls_stay_unanswered(xlocd, bus):
+    xlocd()
+    with pytest.raises(dbus.DBusException, match="NoReply"):  # the test bus's 2 s
+        daemon_call(bus, "org.freedesktop.DBus.Introspectable", "Introspect", timeout=5)
+
+
+def daemon_call(bus, interface, member, sig="", args=(), path=OBJ, timeout=1):
+    return bus.client().call_blocking("zel.orb.xlocd", path, interface, member, sig, args,
+                                      timeout=timeout)
+
+
+@pytest.mark.parametrize("key", [1, None])
+def test_gpsdata_signal_carries_each_change_only_with_its_key(xlocd, json_gpsd, peers, key):
+    watcher = peers(matches=["type='signal',interface='zel.orb.xlocd'"])
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=key)
+    answers = []
+    for second in (56, 56, 57):  # the second fold changes nothing
+        server.send(rig.tpv(time_=f"2026-03-05T12:34:{second}.000Z"))
+        time.sleep(0.6)
+        answers.append(daemon.get_data())
+    signals = watcher.messages("GPSData")
+    assert [rig.args_of(s) for s in signals] == ([answers[0], answers[2]] if key else [])
+    assert {(s["path"], s["interface"]) for s in signals} <= {(OBJ, "zel.orb.xlocd")}
+
+
+def test_gpsdata_signal_on_a_real_receiver_leaves_the_answer_as_it_was(xlocd, gpsd, peers):
+    """The signal's texts come from a store of its own: a 3D fix seen only by the signal
+    leaves no altitude in a later answer after a 2D fix."""
+    watcher = peers(matches=["type='signal',interface='zel.orb.xlocd'"])
+    feed = gpsd()
+    daemon = xlocd(gps_port=feed.port, env={"TZ": "UTC"}, gps_data_signal=1)
+    texts = lambda: [rig.args_of(s) for s in watcher.messages("GPSData")]
+    t = rig.feed_until(feed, lambda: any(s[3] == "522" for s in texts()), start=EPOCH, lat=1.5,
+                       lon=2.5, alt=521.6)
+    rig.feed_until(feed, lambda: texts()[-1][4] == time.strftime("%H%M%S", time.gmtime(t + 2)),
+                   start=t + 1, lat=1.5, lon=2.5)  # 2D
+    assert daemon.get_data()[3] == "" and texts()[-1][3] == "522"
 
 
 def query(*args):
     return subprocess.run(rig.command(QUERY, *args), capture_output=True, text=True, timeout=30)
 
 
-@pytest.mark.parametrize("key", [1, None])
-def test_signal_follow_introspection_and_peer_only_with_their_keys_and_the_query_tool(
-        xlocd, json_gpsd, peers, bus, key):
-    watcher = peers(matches=["type='signal',interface='zel.orb.xlocd'"])
+def test_follow_prints_each_signal(xlocd, json_gpsd):
     server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=key,
-                   introspection=key)
+    xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=1)
     follow = rig.Proc(rig.command(QUERY, "--follow", "--json"), stdout=subprocess.PIPE,
+                      text=True)
+    assert json.loads(follow.p.stdout.readline())["time"] == "000000"  # the polled answer
+    for second in (56, 57):
+        server.send(rig.tpv(time_=f"2026-03-05T12:34:{second}.000Z"))
+        assert json.loads(follow.p.stdout.readline())["time"] == f"1234{second}"
+    assert follow.stop() == 0
+
+
+def test_follow_without_the_signal_says_why(xlocd, json_gpsd):
+    server = json_gpsd()
+    xlocd(gps_port=server.port)
+    follow = rig.Proc(rig.command(QUERY, "--follow"), stdout=subprocess.PIPE,
                       stderr=subprocess.PIPE, text=True)
     time.sleep(0.3)
-    answers = []
-    for second in (56, 56, 57, 58):  # the second fold changes nothing
-        server.send(rig.tpv(time_=f"2026-03-05T12:34:{second}.000Z"))
-        time.sleep(0.8)
-        answers.append(daemon.get_data())
-    signals = watcher.messages("GPSData")
-    assert [rig.args_of(s) for s in signals] == ([answers[0], *answers[2:]] if key else [])
-    assert {(s["path"], s["interface"]) for s in signals} <= {(OBJ, "zel.orb.xlocd")}
-    if key:
-        follow.p.terminate()
-    out, err = follow.p.communicate(timeout=10)  # xlocd-query --follow: each signal, or why not
-    times = [json.loads(line)["time"] for line in out.splitlines()]
-    assert (follow.p.returncode, times) == (
-        (0, ["000000", "123456", "123457", "123458"]) if key else (4, ["000000"])), err
-    assert key or "xlocd sends no GPSData signal" in err
-    call = lambda interface, member, sig="", args=(), path=OBJ: bus.client().call_blocking(
-        "zel.orb.xlocd", path, interface, member, sig, args, timeout=1)  # arguments are ignored:
-    assert list(call("zel.orb.xlocd", "GetGPSData", "sua{ss}", ["x", 1, {"k": "v"}])) == answers[-1]
-    if not key:  # without the key, Introspect is one of the other messages: no answer
-        with pytest.raises(dbus.DBusException, match="NoReply"):
-            call("org.freedesktop.DBus.Introspectable", "Introspect")
-        assert query().stdout == "".join(f"{k:12}{v}\n" for k, v in zip(KEYS, answers[-1])) + "\n"
-        assert json.loads(query("--json").stdout) == dict(zip(KEYS, answers[-1]))
-        watch = rig.Proc(rig.command(QUERY, "--json", "--watch", "1"), stdout=subprocess.PIPE)
-        lines = [watch.p.stdout.readline() for _ in range(2)]
-        assert watch.stop() == 0 and [json.loads(l)["status"] for l in lines] == ["NMEA"] * 2
-        daemon.proc.p.send_signal(signal.SIGSTOP)  # holds the name, answers nothing
-        try:
-            out = query("--timeout", "300")
-            assert out.returncode == 2 and "did not answer within 300 ms" in out.stderr
-        finally:
-            daemon.proc.p.send_signal(signal.SIGCONT)
-        return
-    xml = ElementTree.fromstring(call("org.freedesktop.DBus.Introspectable", "Introspect"))
-    interface = xml.find("interface[@name='zel.orb.xlocd']")
-    for item, io in (("method[@name='GetGPSData']", "out"), ("signal[@name='GPSData']", None)):
-        args = interface.find(item).findall("arg")
-        assert [a.get("name") for a in args] == ["acn_" + k for k in KEYS]
-        assert {(a.get("direction"), a.get("type")) for a in args} == {(io, "s")}
-    for tool in (["busctl", f"--address={bus.address}", "introspect", "zel.orb.xlocd",
-                  "/zel/orb/xlocd/Object"],  # gdbus walks the tree from "/"
-                 ["gdbus", "introspect", "--address", bus.address, "--dest", "zel.orb.xlocd",
-                  "--object-path", "/", "--recurse"]):
-        out = subprocess.run(tool, capture_output=True, text=True, timeout=20).stdout
-        assert "GetGPSData" in out and "GPSData" in out.replace("GetGPSData", ""), out
-    assert call("org.freedesktop.DBus.Peer", "Ping") is None
-    machine_id = pathlib.Path("/var/lib/dbus/machine-id")
-    assert call("org.freedesktop.DBus.Peer", "GetMachineId", path="/") == (
-        machine_id if machine_id.exists() else pathlib.Path("/etc/machine-id")).read_text().strip()
+    server.send(rig.tpv())
+    _, err = follow.p.communicate(timeout=10)
+    assert follow.p.returncode == 4 and "xlocd sends no GPSData signal" in err, err
+
+
+def test_query_prints_the_twelve_fields_as_text_json_and_repeatedly(xlocd, json_gpsd):
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port)
+    server.send(rig.tpv())
+    answer = rig.wait_for(lambda: (lambda d: d if d[0] == "NMEA" else None)(daemon.get_data()))
+    assert query().stdout == "".join(f"{k:12}{v}\n" for k, v in zip(KEYS, answer)) + "\n"
+    assert json.loads(query("--json").stdout) == dict(zip(KEYS, answer))
+    watch = rig.Proc(rig.command(QUERY, "--json", "--watch", "1"), stdout=subprocess.PIPE)
+    lines = [watch.p.stdout.readline() for _ in range(2)]
+    assert watch.stop() == 0 and [json.loads(l)["status"] for l in lines] == ["NMEA"] * 2
+
+
+def test_query_gives_up_on_a_daemon_that_does_not_answer(xlocd):
+    daemon = xlocd()
+    daemon.proc.p.send_signal(signal.SIGSTOP)  # holds the name, answers nothing
+    try:
+        out = query("--timeout", "300")
+        assert out.returncode == 2 and "did not answer within 300 ms" in out.stderr
+    finally:
+        daemon.proc.p.send_signal(signal.SIGCONT)
 
 
 @pytest.mark.parametrize("args,status,text", [

@@ -9,7 +9,7 @@ import time
 import pytest
 
 import rig
-from conftest import FAKETIME, SHIM
+from conftest import FAKETIME, SHIM, XLOCD
 
 FIX_TIME = "2026-03-05T12:34:56.000Z"
 RTC_LINE = "Setting RTC from GPS to: 202603051234.56"
@@ -39,6 +39,19 @@ def clock(tmp_path):
     return ({"PATH": f"{tmp_path}/bin:{os.environ['PATH']}", "TZ": "UTC", "LD_PRELOAD": SHIM,
              "XLOCD_RTC_SHIM_LOG": str(tmp_path / "rtc.records")}, tmp_path / "date.args",
             tmp_path / "rtc.records", tmp_path / "rtc-file")
+
+
+def private_tmp(then, work):
+    """An unshare wrapper: the daemon gets a /tmp of its own, a tmpfs without the sticky
+    bit (so the kernel's protected_symlinks/fifos do not apply), after `then` ran there,
+    and a zone of its own. Built files under the host's /tmp stay where they were."""
+    keep = sorted({pathlib.Path(p).parts[2] for p in (XLOCD, SHIM) if p.startswith("/tmp/")})
+    saved = work / "host-tmp"
+    saved.mkdir()
+    script = (f"mount --bind /tmp {saved} && mount -t tmpfs -o mode=0777 tmpfs /tmp && " +
+              "".join(f"mkdir /tmp/{d} && mount --bind {saved}/{d} /tmp/{d} && " for d in keep) +
+              f"mount --bind {ZONES}/Etc/UTC /etc/localtime && {then} && exec \"$@\"")
+    return ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh"]
 
 
 def feed(server, seconds, **tpv):
@@ -78,19 +91,14 @@ NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
     (NOBODY + "ln -s {secret} /tmp/RTC_updated", None), (NOBODY + "mkfifo /tmp/RTC_updated", None)])
 def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
         xlocd, json_gpsd, clock, tmp_path, plant, marker):
-    """The daemon gets a /tmp of its own, a tmpfs without the sticky bit (so the kernel's
-    protected_symlinks/fifos do not apply), after `plant` ran there; and a zone of its own."""
     env, dates, writes, rtc = clock
     secret = tmp_path / "secret"
     secret.write_text("root only\n")
     secret.chmod(0o600)
     server = json_gpsd()
-    script = (f"mount -t tmpfs -o mode=0777 tmpfs /tmp && mount --bind {ZONES}/Etc/UTC "
-              f"/etc/localtime && {plant} && exec \"$@\"")
     daemon = xlocd(gps_port=server.port, env={**env, "TZ": None}, auto_set_system_time="",
-                   auto_set_rtc_time="", RTC_path=str(rtc), wrapper=[
-                       "unshare", "-m", "--propagation", "private", "sh", "-c",
-                       script.format(secret=secret), "sh"])
+                   auto_set_rtc_time="", RTC_path=str(rtc),
+                   wrapper=private_tmp(plant.format(secret=secret), tmp_path))
     server.send(rig.tpv(time_=FIX_TIME))
     daemon.wait_log(RTC_LINE)  # the RTC write stands either way
     if marker:
@@ -107,6 +115,25 @@ def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
                     ZONES / "Asia/Kolkata", "/etc/localtime"], check=True)
     assert fields() == ["180456", "050326", "030518042026"]  # the next answer is in UTC+05:30
     assert daemon.terminate() == 0
+
+
+def test_a_symlink_swapped_in_while_the_daemon_runs_never_takes_the_marker(
+        xlocd, json_gpsd, clock, tmp_path):
+    env, _, writes, rtc = clock
+    secret = tmp_path / "secret"
+    secret.write_text("root only\n")
+    secret.chmod(0o600)
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port, env=env, auto_set_rtc_time_interval="1",
+                   RTC_path=str(rtc), wrapper=private_tmp("true", tmp_path))
+    swap = (f"import os\nwhile True:\n  try: os.symlink('{secret}', '/tmp/RTC_updated')\n"
+            "  except OSError: pass\n  try: os.unlink('/tmp/RTC_updated')\n  except OSError: pass")
+    swapper = rig.Proc(["nsenter", "-t", daemon.proc.pid, "-m", *NOBODY.split(),
+                        "/usr/bin/python3", "-c", swap])
+    feed(server, 7.0)
+    swapper.stop()
+    print(f"{len(lines(writes))} RTC writes")
+    assert len(lines(writes)) >= 3 and secret.read_text() == "root only\n"
 
 
 @pytest.mark.parametrize("keys,date,rtc", [  # without the keys a 1980 time reads as 2080
@@ -132,6 +159,26 @@ def test_before_2010_only_the_guard_keeps_cold_start_and_rolled_over_times_out(
     assert [l for l in daemon.log_lines() if l.startswith("Clock not set from GPS")] == ([
         "Clock not set from GPS: the fix time is before clock_not_before",
         "Clock not set from GPS: waiting for 3 consistent fixes"] if keys else [])
+
+
+def test_min_fixes_sets_the_clock_on_a_real_receiver_that_also_reports_satellites(
+        xlocd, gpsd, clock):
+    """gpsd sends a SKY report between position reports; it neither counts nor breaks the run."""
+    env, dates, _, _ = clock
+    env.update(LD_PRELOAD=FAKETIME, FAKETIME="@2009-12-31 12:00:00",
+               FAKETIME_DONT_FAKE_MONOTONIC="1")
+    source = gpsd()
+    daemon = xlocd(gps_port=source.port, env=env, auto_set_system_time="", clock_min_fixes=3)
+    t = rig.feed_until(source, lambda: daemon.get_data()[0] == "NMEA", start=1796515200, lat=1.5,
+                       lon=2.5, alt=3.0)  # 2026-12-06, one epoch each 0.2 s until the first fix
+    first_fix = time.monotonic()
+    for second in range(1, 6):
+        source.send(rig.fix_sentences(t + second, 1.5, 2.5, alt=3.0))
+        if rig.wait_until(lambda: lines(dates), 1.0):
+            break
+    print(f"date -s {time.monotonic() - first_fix:.2f} s after the first fix")
+    assert lines(dates) == [time.strftime("-s 20%y%m%d%H%M.%S", time.gmtime(t + 2))]
+    assert "Clock not set from GPS: waiting for 3 consistent fixes" in daemon.log_lines()
 
 
 def test_clock_steps_neither_hold_off_nor_burst_triggers_and_rtc_writes(xlocd, xcord, json_gpsd,

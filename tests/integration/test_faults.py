@@ -9,8 +9,7 @@ import time
 import pytest
 
 import rig
-from conftest import XLOCD
-
+from conftest import XLOCD, config_text
 
 
 def test_split_reports_are_no_misses_and_a_stalled_half_line_costs_no_cpu(xlocd, json_gpsd):
@@ -85,3 +84,19 @@ def test_stop_during_the_registration_wait_outlasts_neither_service_manager(xloc
     limits = [int(re.search(r"TimeoutStopSec=(\d+)", unit)[1]),
               int(re.search(r"TERM/(\d+)/KILL", script)[1])]
     assert min(limits) >= 2 * 25 + 5, limits
+
+
+def test_a_bus_that_goes_away_leaves_the_daemon_reading_gpsd_and_stoppable(json_gpsd, tmp_path):
+    bus, server = rig.Bus(), json_gpsd()
+    try:
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(
+            tmp_path, server.port, auto_set_rtc_time="", RTC_path=str(tmp_path / "no-rtc")))
+        server.watching.wait(5)
+    finally:
+        bus.stop()
+    time.sleep(0.3)
+    server.send(rig.tpv())  # a fix is still read: the RTC step shows it
+    daemon.wait_log(f"mv_SetSystemTime: Setting RTC from GPS FAILED! (could not open "
+                    f"{tmp_path / 'no-rtc'})")
+    start = time.monotonic()
+    assert daemon.terminate() == 0 and time.monotonic() - start < 1.0
