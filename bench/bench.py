@@ -17,6 +17,11 @@ on the same machine, and their ratio:
                 same daemon without it
   options on    GetGPSData round trip p50 with every field option and both bus
                 options on, vs. the round trip p50 without them
+  wake-ups      voluntary context switches per second over 20 s without bus traffic,
+                and CPU seconds per hour, in four states; the floor is the same
+                daemon built with every wait capped at 50 ms (xlocd_wait50), run
+                beside it on a bus of its own
+  call after sleep  one GetGPSData round trip after 20 s asleep, same floor
 """
 import argparse
 import json
@@ -169,10 +174,84 @@ def measure_options(bus, workdir, feed, calls, seconds):
             ("round trip, options on", trips[OPTIONS], trips[""], "us")]
 
 
+WAKE_CASES = [  # (name, gpsd: "1hz", "silent" or None, config lines, with xcord)
+    ("gpsd 1 Hz, keys absent", "1hz", "", False),
+    ("gpsd silent", "silent", "", False),
+    ("gpsd absent, reconnect 5", None, "gpsd_reconnect=5\n", False),
+    ("watchdog 10, gpsd silent", "silent", "watchdog_interval=10\n", True)]
+
+
+class WakeRun:
+    """One daemon build in one state, on a bus of its own."""
+
+    def __init__(self, binary, workdir, gpsd, extra, with_xcord):
+        workdir.mkdir()
+        self.bus, self.stack = rig.Bus(), []
+        self.env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
+        port = rig.free_port()
+        if gpsd:
+            feed = rig.GpsdFeed(workdir)
+            self.stack.append(feed)
+            port = feed.port
+            if gpsd == "1hz":
+                self.stack.append(rig.NmeaStream(feed, hz=1))
+        if with_xcord:
+            self.xcord = rig.Peer(PEER, workdir / "xcord.jsonl", "xcord",
+                                  {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK"},
+                                  [rig.Peer.XCORD], bus=self.bus)
+            self.stack.append(self.xcord)
+        self.daemon = rig.Daemon(binary, workdir, self.bus, f"Log_File={workdir / 'log'}\n"
+                                 f"RTC_path=\ngps_tcp_port={port}\n{extra}")
+
+    def sample(self):
+        status = pathlib.Path(f"/proc/{self.daemon.proc.pid}/status").read_text()
+        switches = int(status.split("voluntary_ctxt_switches:")[1].split()[0])
+        return switches, rig.process_usage(self.daemon.proc.pid)[2]
+
+    def first_call_us(self):
+        out = subprocess.run([CLIENT, "--calls", 1], capture_output=True, text=True,
+                             env=self.env, timeout=60)
+        return json.loads(out.stdout)["p50_us"]
+
+    def stop(self):
+        self.daemon.terminate()
+        for item in reversed(self.stack):
+            item.stop()
+        self.bus.stop()
+
+
+def measure_wakeups(workdir, seconds):
+    rows = []
+    for i, (name, gpsd, extra, with_xcord) in enumerate(WAKE_CASES):
+        runs = [WakeRun(BUILD / binary, workdir / f"wake-{i}-{binary.name}", gpsd, extra,
+                        with_xcord)
+                for binary in (pathlib.Path("src/xlocd"), pathlib.Path("src/xlocd_wait50"))]
+        try:
+            time.sleep(3)  # past start-up and the first fixes
+            before = [r.sample() for r in runs]
+            time.sleep(seconds)
+            after = [r.sample() for r in runs]
+            rate = [(a[0] - b[0]) / seconds for a, b in zip(after, before)]
+            cpu = [(a[1] - b[1]) / seconds * 3600 for a, b in zip(after, before)]
+            rows += [(f"wake-ups: {name}", rate[0], rate[1], "/s"),
+                     (f"CPU/h: {name}", cpu[0], cpu[1], "s/h")]
+            if gpsd == "silent" and not with_xcord:
+                rows.append(("call after sleep", *[r.first_call_us() for r in runs], "us"))
+            if with_xcord:
+                t = [m["t"] for m in runs[0].xcord.messages("TriggerWatchdog")]
+                gaps = [b - a for a, b in zip(t, t[1:])]
+                rows.append(("watchdog gap max", max(gaps), min(gaps), "s (floor: min)"))
+        finally:
+            for r in runs:
+                r.stop()
+    return rows
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--calls", type=int, default=2000)
     parser.add_argument("--idle-seconds", type=int, default=30)
+    parser.add_argument("--wake-seconds", type=int, default=20)
     args = parser.parse_args()
     workdir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd_bench_"))
     bus = rig.Bus()
@@ -203,6 +282,7 @@ def main():
         rows.append(("100 WhoIsThere -> HELLO", own, floor, "ms"))
         rows += measure_start(bus, workdir)
         rows += measure_options(bus, workdir, feed, args.calls, args.idle_seconds // 3)
+        rows += measure_wakeups(workdir, args.wake_seconds)
     finally:
         for item in reversed(stack):
             item.terminate() if isinstance(item, rig.Daemon) else item.stop()

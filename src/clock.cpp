@@ -1,5 +1,6 @@
 // Clock setting from GPS: the system clock through `date -s`, the RTC through its ioctl.
 #include "clock_text.h"
+#include "clocks.h"
 #include "log.h"
 #include "xlocd.h"
 
@@ -17,6 +18,9 @@ namespace {
 
 constexpr std::time_t kLastSecondOf2009 = 1262303999;
 constexpr const char* kRtcMarkerFile = "/tmp/RTC_updated";
+
+T_ClockGuard gt_ClockGuard;
+bool gb_Rearmed; // the last step set the sync pending again: the next pass tries it
 
 void mv_Clock_Shell(const char* pc_Command) {
     [[maybe_unused]] const int s32_Ignored = std::system(pc_Command); // fired and forgotten
@@ -122,12 +126,30 @@ void mv_Clock_TrySync() {
 
 } // namespace
 
+void v_Clock_Observe(bool b_Position, bool b_Fix, double f64_FixTime) {
+    v_ClockGuard_Fold(&gt_ClockGuard, b_Position, b_Fix, f64_FixTime);
+}
+
 void mv_SetSystemTime() {
+    gb_Rearmed = false;
     if ((gt_Config.s32_AutoSetSystemTime == 1 || gt_Config.s32_AutoSetRtcTime == 1) &&
         s32_SyncPending == 1) {
         mv_Clock_TrySync();
     }
     if (gt_Config.s32_AutoSetRtcTimeInterval > 0 && s64_Now() > s64_NextSyncTime) {
+        gb_Rearmed = s32_SyncPending == 0 &&
+                     (gt_Config.s32_AutoSetSystemTime == 1 || gt_Config.s32_AutoSetRtcTime == 1);
         s32_SyncPending = 1;
     }
+}
+
+bool b_Clock_Rearmed() {
+    return gb_Rearmed;
+}
+
+std::int64_t s64_Clock_NextDeadline() {
+    if (gt_Config.s32_AutoSetRtcTimeInterval <= 0 || s32_SyncPending == 1) {
+        return INT64_MAX;
+    }
+    return s64_NextSyncTime + 1; // "later than" the sync time, in whole seconds
 }

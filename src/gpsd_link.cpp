@@ -1,68 +1,107 @@
 // The gpsd connection through libgps: the only file that calls the library.
+#include "gpsd_link.h"
+
+#include "clocks.h"
 #include "gpsd_report.h"
 #include "log.h"
 #include "xlocd.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
 constexpr const char* kGpsdServer = "localhost";
-gps_data_t gt_GpsData;          // the library's record, reused by every attempt
-bool gb_GpsdReadable;           // false once a read failed: gpsd went away
-bool gb_FailureReported;        // gpsd_reconnect: the failure lines of this outage are out
-double gf64_LastAttempt = -1e9; // monotonic seconds; far back, so the first is due
-double gf64_LastFix;            // monotonic seconds of the last fix folded
+constexpr double kUnpacedAttempt = 0.05; // without gpsd_reconnect: the design's pass
+
+enum class Link {
+    Closed,    // no session: never connected, or lost under gpsd_reconnect
+    Streaming, // connected, reports are read
+    Stale,     // a read failed without gpsd_reconnect: the design keeps it, state frozen
+};
+
+// Everything the link knows, in one place.
+struct T_GpsdLink {
+    gps_data_t t_Data;             // the library's record, reused by every attempt
+    Link e_State = Link::Closed;   // Streaming or Stale: the design's s32_GpsdConnected is 1
+    bool b_FailureReported;        // gpsd_reconnect: the failure lines of this outage are out
+    double f64_LastAttempt = -1e9; // monotonic seconds; far back, so the first is due
+    double f64_LastFix;            // monotonic seconds of the last fix folded
+};
+T_GpsdLink gt_Link;
+
+bool mb_Supervised() {
+    return gt_Config.s32_GpsdReconnect > 0;
+}
+
+// WATCH_DISABLE and gps_close; on a failed open harmless (the writes fail with EBADF).
+void mv_Link_Close() {
+    gps_stream(&gt_Link.t_Data, WATCH_DISABLE, nullptr);
+    gps_close(&gt_Link.t_Data);
+    gt_Link.e_State = Link::Closed;
+}
 
 void mv_ProcessReport(gps_data_t* pt_Data) {
     const T_GpsReport t_Report = t_Gpsd_Report(*pt_Data);
     const bool b_Fix = b_Fix_Fold(&gt_GpsState, &gu8_MissCount, t_Report);
-    v_ClockGuard_Fold(&gt_ClockGuard, t_Report.b_Position, b_Fix, t_Report.f64_Time);
+    v_Clock_Observe(t_Report.b_Position, b_Fix, t_Report.f64_Time);
     ++gu32_StateVersion;
     if (b_Fix) {
         gps_clear_fix(&pt_Data->fix); // the next report has to bring its own position
-        gf64_LastFix = f64_Monotonic();
+        gt_Link.f64_LastFix = f64_Monotonic();
     }
+}
+
+double mf64_FixExpiry() {
+    const bool b_Ages = gt_Config.s32_FixMaxAge > 0 && gt_GpsState.u8_Valid == 1;
+    return b_Ages ? gt_Link.f64_LastFix + gt_Config.s32_FixMaxAge : INFINITY;
 }
 
 // fix_max_age: a fix that is too old reads as no fix, position and time kept. The
 // age is monotonic, so that setting the clock from GPS cannot make it jump.
 void mv_Gpsd_AgeFix() {
-    if (gt_Config.s32_FixMaxAge > 0 && gt_GpsState.u8_Valid == 1 &&
-        f64_Monotonic() - gf64_LastFix >= gt_Config.s32_FixMaxAge) {
+    if (f64_Monotonic() >= mf64_FixExpiry()) {
         v_Fix_MarkNone(&gt_GpsState, &gu8_MissCount);
         ++gu32_StateVersion;
     }
 }
 
-// gpsd_reconnect: attempts at most once every N seconds, the first one included.
-bool mb_Gpsd_AttemptDue() {
-    return gt_Config.s32_GpsdReconnect <= 0 ||
-           f64_Monotonic() - gf64_LastAttempt >= gt_Config.s32_GpsdReconnect;
+// Without gpsd_reconnect every pass makes an attempt, and a pass comes every 50 ms;
+// with it, attempts come at most once every N seconds.
+double mf64_NextAttempt() {
+    if (gt_Link.e_State != Link::Closed) {
+        return INFINITY;
+    }
+    return gt_Link.f64_LastAttempt +
+           (mb_Supervised() ? gt_Config.s32_GpsdReconnect : kUnpacedAttempt);
+}
+
+bool mb_AttemptDue() {
+    return gt_Link.e_State == Link::Closed &&
+           (!mb_Supervised() || f64_Monotonic() >= mf64_NextAttempt());
 }
 
 GpsdStep me_Gpsd_Read() {
-    if (!gps_waiting(&gt_GpsData, 0)) {
+    if (gt_Link.e_State != Link::Streaming || !gps_waiting(&gt_Link.t_Data, 0)) {
         return GpsdStep::Nothing;
     }
-    gt_GpsData.set = 0; // so that it tells what this one report brings
-    if (gps_read(&gt_GpsData, nullptr, 0) == -1) {
-        gb_GpsdReadable = false;
-        if (gt_Config.s32_GpsdReconnect <= 0) {
-            return GpsdStep::Nothing; // without supervision the state freezes
+    gt_Link.t_Data.set = 0; // so that it tells what this one report brings
+    if (gps_read(&gt_Link.t_Data, nullptr, 0) == -1) {
+        if (!mb_Supervised()) {
+            gt_Link.e_State = Link::Stale; // without supervision the state freezes
+            return GpsdStep::Nothing;
         }
         s32_Log_Write("Lost the connection to gpsd"); // end of stream or a read error
-        v_Gpsd_Close();
-        s32_GpsdConnected = 0;
+        mv_Link_Close();
         return GpsdStep::Attempted;
     }
     // libgps 3.22 reads 0 while only part of a report line has arrived. That is no
     // report: folding it would count misses by TCP segments, and skipping the wait
     // for it would spin until the rest of the line comes.
-    if ((gt_GpsData.set & PACKET_SET) == 0) {
+    if ((gt_Link.t_Data.set & PACKET_SET) == 0) {
         return GpsdStep::Nothing;
     }
-    mv_ProcessReport(&gt_GpsData);
+    mv_ProcessReport(&gt_Link.t_Data);
     return GpsdStep::Report;
 }
 
@@ -71,35 +110,35 @@ GpsdStep me_Gpsd_Read() {
 std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt) {
     char acn_Port[XLOCD_PORT_SIZE];
     v_Gpsd_Port(gt_Config, acn_Port);
-    gf64_LastAttempt = f64_Monotonic();
-    const bool b_Connected = gps_open(kGpsdServer, acn_Port, &gt_GpsData) == 0;
+    gt_Link.f64_LastAttempt = f64_Monotonic();
+    const bool b_Connected = gps_open(kGpsdServer, acn_Port, &gt_Link.t_Data) == 0;
     // With gpsd_reconnect the failure lines mark a change of state, not each attempt.
-    const bool b_Report = b_Connected || !gb_FailureReported;
+    const bool b_Report = b_Connected || !gt_Link.b_FailureReported;
     if (!b_Connected && b_Report) {
-        const int s32_Code = gt_GpsData.gps_fd; // libgps leaves the negative code here
+        const int s32_Code = gt_Link.t_Data.gps_fd; // libgps leaves the negative code here
         std::fprintf(stderr, "%s: connection failure on %s:%s, error %d = %s", gpc_ProgramName,
                      kGpsdServer, acn_Port, s32_Code, gps_errstr(s32_Code));
         v_Log_Printf("%s: connection failure on %s:%s, error %d = %s", gpc_ProgramName, kGpsdServer,
                      acn_Port, s32_Code, gps_errstr(s32_Code));
     } else if (b_Connected) {
         s32_Log_Write("Established connection to gpsd");
-        gb_GpsdReadable = true;
+        gt_Link.e_State = Link::Streaming;
     }
-    if (gps_stream(&gt_GpsData, WATCH_ENABLE | WATCH_JSON, nullptr) != 0 && b_Report) {
+    if (gps_stream(&gt_Link.t_Data, WATCH_ENABLE | WATCH_JSON, nullptr) != 0 && b_Report) {
         s32_Log_Write(b_FirstAttempt ? "Streaming GPS data failed" : "Streaming GPS data failed\n");
     }
-    gb_FailureReported = !b_Connected && gt_Config.s32_GpsdReconnect > 0;
+    gt_Link.b_FailureReported = !b_Connected && mb_Supervised();
     if (!b_Connected) {
-        v_Gpsd_Close(); // harmless on a failed open (the writes fail with EBADF)
+        mv_Link_Close(); // the next attempt starts from a closed session
     }
     return b_Connected ? 1 : 0;
 }
 
 GpsdStep e_Gpsd_Step() {
     GpsdStep e_Step = GpsdStep::Attempted; // no reading and no clock step in this pass
-    if (s32_GpsdConnected == 0) {
-        if (mb_Gpsd_AttemptDue()) {
-            s32_GpsdConnected = ms32_ConnectGpsd(false);
+    if (gt_Link.e_State == Link::Closed) {
+        if (mb_AttemptDue()) {
+            ms32_ConnectGpsd(false);
         }
     } else {
         e_Step = me_Gpsd_Read();
@@ -109,10 +148,15 @@ GpsdStep e_Gpsd_Step() {
 }
 
 int s32_Gpsd_Fd() {
-    return gb_GpsdReadable ? gt_GpsData.gps_fd : -1;
+    return gt_Link.e_State == Link::Streaming ? gt_Link.t_Data.gps_fd : -1;
+}
+
+double f64_Gpsd_NextDue() {
+    return std::fmin(mf64_NextAttempt(), mf64_FixExpiry());
 }
 
 void v_Gpsd_Close() {
-    gps_stream(&gt_GpsData, WATCH_DISABLE, nullptr);
-    gps_close(&gt_GpsData);
+    if (gt_Link.e_State != Link::Closed) {
+        mv_Link_Close();
+    }
 }

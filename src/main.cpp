@@ -1,5 +1,6 @@
 // Start-up: command line, configuration, log, bus identity, then the main loop.
 #include "cli.h"
+#include "gpsd_link.h"
 #include "log.h"
 #include "xlocd.h"
 
@@ -13,11 +14,9 @@
 T_Config gt_Config;
 T_DBUS_Client gt_Client;
 T_GpsState gt_GpsState;
-T_ClockGuard gt_ClockGuard;
 std::uint8_t gu8_MissCount;
 std::uint32_t gu32_StateVersion;
 volatile std::uint8_t u8_Quit;
-std::int32_t s32_GpsdConnected;
 std::int32_t s32_TriggerPeriod;
 std::int64_t s64_NextTrigger;
 std::int64_t s64_NextSyncTime;
@@ -28,6 +27,7 @@ namespace {
 
 void mv_SignalHandler(int) {
     u8_Quit = 1;
+    v_Loop_WakeFromSignal(); // the loop may be asleep with no deadline at all
 }
 
 // Returns the exit status for the command-line actions that end the process, or -1.
@@ -92,6 +92,7 @@ void mv_Startup_Signals() {
     t_Action.sa_handler = mv_SignalHandler;
     sigemptyset(&t_Action.sa_mask);
     t_Action.sa_flags = 0; // no SA_RESTART: a stop signal cuts the loop's wait short
+    v_Loop_Prepare();
     sigaction(SIGINT, &t_Action, nullptr);
     sigaction(SIGTERM, &t_Action, nullptr);
 }
@@ -160,7 +161,7 @@ int main(int argc, char** argv) {
     mv_Startup_Signals();
     mv_Startup_Bus();
     mv_Startup_Watchdog();
-    s32_GpsdConnected = ms32_ConnectGpsd(true);
+    ms32_ConnectGpsd(true); // the link keeps the design's s32_GpsdConnected
     v_Signal_Start();
     v_MainLoop();
 }

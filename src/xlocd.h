@@ -2,7 +2,6 @@
 // start to exit and is zeroed before anything else happens.
 #pragma once
 
-#include "clock_text.h"
 #include "config.h"
 #include "orb_client.h"
 
@@ -33,11 +32,9 @@ constexpr const char* XLOCD_VERSION = "v3_03r1";
 extern T_Config gt_Config;
 extern T_DBUS_Client gt_Client;
 extern T_GpsState gt_GpsState;
-extern T_ClockGuard gt_ClockGuard;
 extern std::uint8_t gu8_MissCount;
 extern std::uint32_t gu32_StateVersion; // counts the changes of gt_GpsState
 extern volatile std::uint8_t u8_Quit;
-extern std::int32_t s32_GpsdConnected;
 extern std::int32_t s32_TriggerPeriod;
 // Deadlines in wall-clock seconds (the design's s32_NextTrigger and s32_NextSyncTime),
 // kept in 64 bits: past 2038 they go on working, and where time_t has 32 bits
@@ -47,18 +44,10 @@ extern std::int64_t s64_NextSyncTime;
 extern std::int32_t s32_SyncPending;
 extern const char* gpc_ProgramName;
 
-// gpsd link (gpsd_link.cpp)
-std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt);
-enum class GpsdStep {
-    Attempted, // not connected: at most a connection attempt, no reading
-    Nothing,   // connected, no whole report this pass
-    Report,    // a report was folded; libgps may hold more, where poll cannot see it
-};
-GpsdStep e_Gpsd_Step();
-void v_Gpsd_Close();
-int s32_Gpsd_Fd(); // -1 while not connected
-
-// Main loop and shutdown (loop.cpp)
+// Main loop and shutdown (loop.cpp). Prepare before the stop signals are installed;
+// the handler then wakes the loop (async-signal-safe).
+void v_Loop_Prepare();
+void v_Loop_WakeFromSignal();
 [[noreturn]] void v_MainLoop();
 [[noreturn]] void mv_Shutdown();
 
@@ -70,15 +59,17 @@ T_GpsTexts at_Reply_RefreshTexts(T_ReplyTexts* pt_Texts);
 std::int32_t ms32_Process_GetData(DBusMessage* pt_Request);
 
 // Opt-in bus features: the GPSData signal (gps_signal.cpp), introspection and Peer
-// (introspection.cpp; true when the message was one of theirs and was answered).
+// (introspection.cpp: answers every method call that reaches it, with an error where
+// no method fits; true when a reply went out).
 void v_Signal_Start();
 void v_Signal_AfterFold();
 bool b_Introspection_Answer(DBusMessage* pt_Message);
 
-// Clock setting (clock.cpp)
+// Clock setting (clock.cpp). The guard sees every report; the step runs on passes
+// with a valid fix. After a step that set the sync pending again the next pass is
+// due at once; otherwise the wall-clock second at which the interval next re-arms it
+// (INT64_MAX for none).
+void v_Clock_Observe(bool b_Position, bool b_Fix, double f64_FixTime);
 void mv_SetSystemTime();
-
-// Wall-clock seconds from `time`; monotonic seconds for ages and pacing that a
-// clock step must not move.
-std::int64_t s64_Now();
-double f64_Monotonic();
+bool b_Clock_Rearmed();
+std::int64_t s64_Clock_NextDeadline();

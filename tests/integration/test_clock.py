@@ -199,3 +199,25 @@ def test_clock_steps_neither_hold_off_nor_burst_triggers_and_rtc_writes(xlocd, x
         triggers = len(cord.messages("TriggerWatchdog")) - before[0]
         made = len(lines(writes)) - before[1]
         assert 2 <= triggers <= 4 and 1 <= made <= 2, (step, triggers, made)
+
+
+def test_a_clock_step_while_asleep_keeps_the_watchdog_cadence(xlocd, xcord, clock, tmp_path):
+    """gpsd is absent and nothing else wakes the daemon. A real clock set wakes it at once
+    (its timerfd is armed with TFD_TIMER_CANCEL_ON_SET); a libfaketime step wakes nothing,
+    so the deadlines must follow it at the next wake, by the step alone."""
+    env, _, _, _ = clock
+    offset = tmp_path / "faketime.rc"
+    offset.write_text("+0\n")
+    env.update(LD_PRELOAD=FAKETIME, FAKETIME_TIMESTAMP_FILE=str(offset), FAKETIME_NO_CACHE="1",
+               FAKETIME_DONT_FAKE_MONOTONIC="1")
+    cord = xcord()
+    daemon = xlocd(env=env, watchdog_interval=4, gpsd_reconnect=3600)  # a trigger every 2 s
+    fdinfo = pathlib.Path(f"/proc/{daemon.proc.pid}/fdinfo")
+    assert any("settime flags: 03" in f.read_text() for f in fdinfo.iterdir())
+    for step in ("-3600", "+0"):  # back one hour, then forward again
+        last = cord.wait("TriggerWatchdog", len(cord.messages("TriggerWatchdog")) + 1)[-1]
+        time.sleep(0.5)
+        offset.write_text(step + "\n")
+        gap = cord.wait("TriggerWatchdog", len(cord.messages("TriggerWatchdog")) + 1)[-1]["t"] - (
+            last["t"])
+        assert 1.8 < gap < 2.3, (step, gap)

@@ -2,6 +2,7 @@
 import fcntl
 import json
 import os
+import random
 import re
 import subprocess
 import time
@@ -100,3 +101,13 @@ def test_a_bus_that_goes_away_leaves_the_daemon_reading_gpsd_and_stoppable(json_
                     f"{tmp_path / 'no-rtc'})")
     start = time.monotonic()
     assert daemon.terminate() == 0 and time.monotonic() - start < 1.0
+
+
+def test_a_stop_signal_at_any_moment_ends_a_sleeping_daemon_within_a_second(xlocd, json_gpsd):
+    """gpsd connected and silent, no deadline: the daemon waits without a timeout."""
+    server, rng = json_gpsd(), random.Random(7)
+    for _ in range(8):
+        daemon = xlocd(gps_port=server.port)
+        time.sleep(rng.uniform(0, 0.6))
+        start = time.monotonic()
+        assert daemon.terminate() == 0 and time.monotonic() - start < 1.0
