@@ -73,6 +73,8 @@ void mv_Config_ReadPort(const char* pc_Value, T_Config* pt_Config) {
     pt_Config->u16_GpsTcpPort = static_cast<std::uint16_t>(std::atoi(pc_Value));
 }
 
+char gacn_Warning[320]; // a line for the log, which is not open yet
+
 // __DATE__ as "YYYY-MM-DD": the empty value of clock_not_before means the build date.
 void mv_Config_BuildDate(char (&acn_Date)[11]) {
     constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
@@ -87,8 +89,10 @@ void mv_Config_ReadNotBefore(const char* pc_Value, T_Config* pt_Config) {
     pt_Config->s64_ClockNotBefore =
         s64_Config_ParseDate(*pc_Value != '\0' ? pc_Value : acn_BuildDate);
     if (pt_Config->s64_ClockNotBefore < 0) {
-        std::printf("Invalid clock_not_before '%s', using the build date %s\n", pc_Value,
-                    acn_BuildDate);
+        std::snprintf(gacn_Warning, sizeof gacn_Warning,
+                      "Invalid clock_not_before '%s', using the build date %s", pc_Value,
+                      acn_BuildDate);
+        std::printf("%s\n", gacn_Warning);
         pt_Config->s64_ClockNotBefore = s64_Config_ParseDate(acn_BuildDate);
     }
 }
@@ -96,10 +100,24 @@ void mv_Config_ReadNotBefore(const char* pc_Value, T_Config* pt_Config) {
 } // namespace
 
 std::int64_t s64_Config_ParseDate(const char* pc_Date) {
-    int s32_Year = 0, s32_Month = 0, s32_Day = 0, s32_End = 0;
-    if (std::sscanf(pc_Date, "%4d-%2d-%2d%n", &s32_Year, &s32_Month, &s32_Day, &s32_End) != 3 ||
-        pc_Date[s32_End] != '\0' || s32_End != 10 || s32_Year < 1970 || s32_Month < 1 ||
-        s32_Month > 12 || s32_Day < 1 || s32_Day > 31) {
+    // Exactly YYYY-MM-DD: no blanks or signs, as %d would take them, and a day that exists.
+    constexpr std::string_view kShape = "dddd-dd-dd";
+    for (std::size_t i = 0; i <= kShape.size(); ++i) {
+        const char c_Char = pc_Date[i];
+        const bool b_Fits = i == kShape.size() ? c_Char == '\0'
+                            : kShape[i] == 'd' ? c_Char >= '0' && c_Char <= '9'
+                                               : c_Char == '-';
+        if (!b_Fits) {
+            return -1;
+        }
+    }
+    const int s32_Year = std::atoi(pc_Date);
+    const int s32_Month = std::atoi(pc_Date + 5);
+    const int s32_Day = std::atoi(pc_Date + 8);
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool b_Leap = (s32_Year % 4 == 0 && s32_Year % 100 != 0) || s32_Year % 400 == 0;
+    if (s32_Year < 1970 || s32_Month < 1 || s32_Month > 12 || s32_Day < 1 ||
+        s32_Day > kDays[s32_Month - 1] + (s32_Month == 2 && b_Leap ? 1 : 0)) {
         return -1;
     }
     // Days from the civil date (H. Hinnant's algorithm), years counted from March.
@@ -109,6 +127,10 @@ std::int64_t s64_Config_ParseDate(const char* pc_Date) {
     const int s32_DayOfEra =
         s32_YearOfEra * 365 + s32_YearOfEra / 4 - s32_YearOfEra / 100 + s32_DayOfYear;
     return (static_cast<std::int64_t>(s32_Y / 400) * 146097 + s32_DayOfEra - 719468) * 86400;
+}
+
+const char* pc_Config_Warning() {
+    return gacn_Warning[0] != '\0' ? gacn_Warning : nullptr;
 }
 
 std::uint32_t u32_StrCopy(char* pc_Dest, const char* pc_Src, std::uint32_t u32_Size) {

@@ -32,6 +32,9 @@ struct T_Config {
 // Seconds since 1970 of 00:00 UTC on a "YYYY-MM-DD" date, or -1 for any other text.
 std::int64_t s64_Config_ParseDate(const char* pc_Date);
 
+// A line the reader printed that belongs in the log as well, once it is open; or null.
+const char* pc_Config_Warning();
+
 // Fills a zeroed record from the open stream. Always 0; missing keys take defaults.
 std::int32_t s32_Config_Read(FILE* pt_File, T_Config* pt_Config);
 

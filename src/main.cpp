@@ -84,6 +84,9 @@ int ms32_Startup_Log() {
         std::printf("Could not open log file: %s\n", gt_Config.acn_LogFile);
         return 1;
     }
+    if (const char* pc_Warning = pc_Config_Warning(); pc_Warning != nullptr) {
+        s32_Log_Write(pc_Warning);
+    }
     return -1;
 }
 

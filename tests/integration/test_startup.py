@@ -42,11 +42,16 @@ def test_a_config_path_of_511_characters_is_read_and_one_of_512_refused(tmp_path
     assert run(str(path) + "f") == (1, f"No valid config file '{path}f'\n", "")
 
 
+STAMP = r"\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d "
+INVALID = r"Invalid clock_not_before '2026-02-30', using the build date \S+\n"
+
+
 @pytest.mark.parametrize("keys,status,out,err", [
-    ("watchdog_interval=5\n", 0, "Error in config file. No valid Log_File found\n"
-     "Did not find RTC path, using default at //dev//rtc0\n"
-     "No log file entry found in config file -> send log msg to stdout\n"
-     r"\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d Register xlocd on DBUS failed\n",
+    ("watchdog_interval=5\nclock_not_before=2026-02-30\n", 0,
+     "Error in config file. No valid Log_File found\n"
+     "Did not find RTC path, using default at //dev//rtc0\n" + INVALID +
+     "No log file entry found in config file -> send log msg to stdout\n" + STAMP + INVALID +
+     STAMP + "Register xlocd on DBUS failed\n",
      "Register xlocd on DBUS failed"),
     ("Log_File={d}/none/x.log\nRTC_path=\n", 1, "Can not open log file '{d}/none/x.log' to write "
      "to.\nCould not open log file: {d}/none/x.log\n", "")])

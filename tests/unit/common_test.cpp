@@ -148,7 +148,8 @@ TEST(ConfigRead, ClockNotBeforeDates) {
     const std::pair<const char*, std::int64_t> at_Dates[] = {
         {"1970-01-01", 0}, {"2000-02-29", 951782400}, {"2026-12-06", 1796515200},
         {"2026-12-6", -1}, {"1969-12-31", -1},        {"2026-12-06x", -1},
-        {"", -1}};
+        {"", -1},          {"2026-02-30", -1},        {"2025-02-29", -1},
+        {"2026- 3-01", -1}, {"+026-03-01", -1},       {"2024-02-29", 1709164800}};
     for (const auto& [pc_Date, s64_Expected] : at_Dates) {
         EXPECT_EQ(s64_Expected, s64_Config_ParseDate(pc_Date)) << pc_Date;
     }
