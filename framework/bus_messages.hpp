@@ -50,8 +50,12 @@ CallResult t_CallBlocking(DBusConnection* pt_Connection, const CallTarget& t_Tar
     if (!pf_Append(&t_Iter)) {
         return {CallStage::NotBuilt, nullptr};
     }
+    // A call that cannot be written within the send bound is not waited for: the
+    // reply timeout counts only once the bus has taken it.
+    const timespec t_Start = t_SendStart();
     DBusPendingCall* pt_RawPending = nullptr;
-    if (!dbus_connection_send_with_reply(pt_Connection, pt_Call.get(), &pt_RawPending,
+    if (!b_OutputClear(pt_Connection) ||
+        !dbus_connection_send_with_reply(pt_Connection, pt_Call.get(), &pt_RawPending,
                                          DBUS_TIMEOUT_USE_DEFAULT)) {
         return {CallStage::NotHandedOver, nullptr};
     }
@@ -59,7 +63,10 @@ CallResult t_CallBlocking(DBusConnection* pt_Connection, const CallTarget& t_Tar
     if (!pt_Pending) {
         return {CallStage::NoPending, nullptr}; // the connection is closed
     }
-    dbus_connection_flush(pt_Connection);
+    if (!b_FlushBounded(pt_Connection, t_Start)) {
+        dbus_pending_call_cancel(pt_Pending.get());
+        return {CallStage::NoReply, nullptr};
+    }
     pt_Call.reset();
     dbus_pending_call_block(pt_Pending.get());
     Message pt_Reply(dbus_pending_call_steal_reply(pt_Pending.get()));
@@ -88,8 +95,8 @@ SignalStage e_EmitSignal(DBusConnection* pt_Connection, const char* pc_Path,
     if (!pf_Append(&t_Iter)) {
         return SignalStage::NotAppended;
     }
-    return b_SendAndFlush(pt_Connection, pt_Signal.get()) ? SignalStage::Sent
-                                                          : SignalStage::NotSent;
+    return e_SendBounded(pt_Connection, pt_Signal.get()) == Send::Sent ? SignalStage::Sent
+                                                                       : SignalStage::NotSent;
 }
 
 inline bool b_NoArguments(DBusMessageIter*) noexcept {

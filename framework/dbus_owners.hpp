@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 namespace orb {
@@ -80,13 +81,66 @@ inline bool b_AppendText(DBusMessageIter* pt_Iter, const char* pc_Text) noexcept
            dbus_message_iter_append_basic(pt_Iter, DBUS_TYPE_STRING, &pc_Text) != 0;
 }
 
-// Sends without a reply and flushes; false when the connection refused it.
-inline bool b_SendAndFlush(DBusConnection* pt_Connection, DBusMessage* pt_Message) noexcept {
-    if (!dbus_connection_send(pt_Connection, pt_Message, nullptr)) {
-        return false;
+// No connection, or one the bus has closed: nothing can be sent on it.
+inline bool b_Dead(DBusConnection* pt_Connection) noexcept {
+    return pt_Connection == nullptr || !dbus_connection_get_is_connected(pt_Connection);
+}
+
+// How long a send waits for the bus to take what libdbus holds for it. A bus that
+// stops reading a connection (a subscriber that never reads pins its messages)
+// must not hold the caller: a blocking flush would wait for ever.
+constexpr int kSendBoundMs = 100;
+
+// Writes what libdbus holds for the bus until it is out or kSendBoundMs have passed
+// since pt_Start; true when nothing is left.
+inline bool b_FlushBounded(DBusConnection* pt_Connection, const timespec& t_Start) noexcept {
+    while (dbus_connection_has_messages_to_send(pt_Connection)) {
+        timespec t_Now{};
+        clock_gettime(CLOCK_MONOTONIC, &t_Now);
+        const long s32_Spent = (t_Now.tv_sec - t_Start.tv_sec) * 1000 +
+                               (t_Now.tv_nsec - t_Start.tv_nsec) / 1000000;
+        if (s32_Spent >= kSendBoundMs ||
+            !dbus_connection_read_write(pt_Connection, static_cast<int>(kSendBoundMs - s32_Spent))) {
+            return !dbus_connection_has_messages_to_send(pt_Connection);
+        }
     }
-    dbus_connection_flush(pt_Connection);
     return true;
+}
+
+inline timespec t_SendStart() noexcept {
+    timespec t_Now{};
+    clock_gettime(CLOCK_MONOTONIC, &t_Now);
+    return t_Now;
+}
+
+// True when libdbus holds nothing for the bus after one write that does not wait:
+// a message still waiting from an earlier send means the bus is not reading.
+inline bool b_OutputClear(DBusConnection* pt_Connection) noexcept {
+    if (dbus_connection_has_messages_to_send(pt_Connection)) {
+        dbus_connection_read_write(pt_Connection, 0);
+    }
+    return !dbus_connection_has_messages_to_send(pt_Connection);
+}
+
+enum class Send { Sent, Stalled, Refused };
+
+// Sends without a reply, waiting at most kSendBoundMs for the bus. A message is not
+// queued behind one that is still waiting: it is dropped at once (Stalled), so the
+// queue stays bounded and a stalled bus costs one bound per episode, not per
+// message. Refused: no connection, or libdbus would not take it.
+inline Send e_SendBounded(DBusConnection* pt_Connection, DBusMessage* pt_Message) noexcept {
+    const timespec t_Start = t_SendStart();
+    if (b_Dead(pt_Connection)) {
+        return Send::Refused;
+    }
+    if (!b_OutputClear(pt_Connection)) {
+        return Send::Stalled;
+    }
+    if (!dbus_connection_send(pt_Connection, pt_Message, nullptr)) {
+        return Send::Refused;
+    }
+    b_FlushBounded(pt_Connection, t_Start); // what stays queued holds back the next send
+    return b_Dead(pt_Connection) ? Send::Refused : Send::Sent; // the write found it closed
 }
 
 // First argument as a string, or nullptr when there is none or it is not a string.

@@ -8,7 +8,7 @@ extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data
     if (pt_Client == nullptr || pt_Data == nullptr) {
         return -5;
     }
-    if (pt_Client->pt_Connection == nullptr) {
+    if (orb::b_Dead(pt_Client->pt_Connection)) {
         return -1;
     }
     orb::Message pt_Call(dbus_message_new_method_call(orb::kXlocdName, orb::kXlocdPath,

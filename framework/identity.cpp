@@ -12,7 +12,7 @@ std::int32_t ms32_DBUS_Announce(T_DBUS_Client* pt_Client, const char* pc_Member,
     if (pt_Client == nullptr) {
         return -5;
     }
-    if (pt_Client->pt_Connection == nullptr) {
+    if (orb::b_Dead(pt_Client->pt_Connection)) {
         return s32_FailedSend;
     }
     orb::Names t_Names;
@@ -73,9 +73,10 @@ int32_t s32_DBUS_Unregister(T_DBUS_Client* pt_Client) {
     if (pt_Client->pt_Connection == nullptr) {
         return -10;
     }
+    // A release on a closed connection would wait for an answer that cannot come.
     orb::Names t_Names;
     const int s32_Reply =
-        orb::b_ValidNames(pt_Client->acn_Name, &t_Names)
+        !orb::b_Dead(pt_Client->pt_Connection) && orb::b_ValidNames(pt_Client->acn_Name, &t_Names)
             ? dbus_bus_release_name(pt_Client->pt_Connection, t_Names.acn_BusName, nullptr)
             : -1; // an invalid name cannot be released: the release failed
     dbus_connection_unref(pt_Client->pt_Connection);

@@ -116,19 +116,26 @@ void v_DBUS_SetEventCallbacks(pf_DBUS_OnTwoTexts pf_OnSms, pf_DBUS_OnText pf_OnH
 }
 
 int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client) {
-    if (pt_Client == nullptr || pt_Client->pt_Connection == nullptr) {
+    if (pt_Client == nullptr || orb::b_Dead(pt_Client->pt_Connection)) {
         return -10;
     }
-    for (;;) {
-        dbus_connection_read_write(pt_Client->pt_Connection, 0);
-        orb::Message pt_Message(dbus_connection_pop_message(pt_Client->pt_Connection));
+    // A callback may unregister (or register anew): the drain holds its own reference
+    // and ends as soon as the record no longer holds this connection.
+    DBusConnection* pt_Connection = dbus_connection_ref(pt_Client->pt_Connection);
+    std::int32_t s32_Result = 0;
+    while (pt_Client->pt_Connection == pt_Connection) {
+        dbus_connection_read_write(pt_Connection, 0);
+        orb::Message pt_Message(dbus_connection_pop_message(pt_Connection));
         if (!pt_Message) {
-            return 0;
+            break;
         }
         if (!b_DBUS_DispatchEvent(pt_Message.get())) {
-            return -9;
+            s32_Result = -9;
+            break;
         }
     }
+    dbus_connection_unref(pt_Connection);
+    return s32_Result;
 }
 
 } // extern "C"

@@ -12,7 +12,7 @@ int32_t s32_DBUS_Request(T_DBUS_Client* pt_Client, const char* pc_Peer, const ch
         pc_Argument == nullptr || pc_Answer == nullptr || s32_AnswerSize <= 0) {
         return -5;
     }
-    if (pt_Client->pt_Connection == nullptr) {
+    if (orb::b_Dead(pt_Client->pt_Connection)) {
         return -1;
     }
     orb::Names t_Names;
@@ -50,7 +50,7 @@ int32_t s32_DBUS_Notify(T_DBUS_Client* pt_Client, const char* pc_Peer, const cha
         pc_Argument == nullptr) {
         return -5;
     }
-    if (pt_Client->pt_Connection == nullptr) {
+    if (orb::b_Dead(pt_Client->pt_Connection)) {
         return -2;
     }
     orb::Names t_Names;

@@ -21,7 +21,7 @@ bool mb_AppendPid(DBusMessageIter* pt_Iter) noexcept {
 // A one-UINT32 signal from the caller's own path on xcord's interface.
 std::int32_t ms32_DBUS_XcordSignal(T_DBUS_Client* pt_Client, const char* pc_Member,
                                    std::uint32_t u32_Value) noexcept {
-    if (pt_Client->pt_Connection == nullptr) {
+    if (orb::b_Dead(pt_Client->pt_Connection)) {
         return -1;
     }
     orb::Names t_Names;
@@ -46,7 +46,7 @@ std::int32_t ms32_DBUS_AskXcord(T_DBUS_Client* pt_Client, const char* pc_Member,
     if (pt_Client == nullptr) {
         return -5;
     }
-    if (pt_Client->pt_Connection == nullptr) {
+    if (orb::b_Dead(pt_Client->pt_Connection)) {
         return -1;
     }
     const orb::CallResult t_Result =
@@ -67,7 +67,7 @@ int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client) {
     if (pt_Client == nullptr) {
         return -5;
     }
-    if (pt_Client->pt_Connection == nullptr) {
+    if (orb::b_Dead(pt_Client->pt_Connection)) {
         return -2;
     }
     const auto b_AppendRegistration = [pt_Client](DBusMessageIter* pt_Iter) {

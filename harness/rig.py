@@ -100,16 +100,19 @@ class Proc:
 class Bus:
     """A dbus-daemon with a system bus's default policy plus the project's policy."""
 
-    def __init__(self, test_policy=HERE / "peers.conf", reply_timeout_ms=30000, parent=None):
+    def __init__(self, test_policy=HERE / "peers.conf", reply_timeout_ms=30000, parent=None,
+                 limits=None):
         """test_policy None: the project's policy alone. reply_timeout_ms: after this the
-        bus answers an unanswered call with NoReply itself."""
+        bus answers an unanswered call with NoReply itself. limits: more <limit>s."""
         # Mode 755 so an unprivileged prober can reach the socket.
         self.dir = pathlib.Path(tempfile.mkdtemp(prefix="xlocd-bus-", dir=parent))
         self.dir.chmod(0o755)
         conf = (HERE / "system-bus.conf.in").read_text()
         conf = conf.replace("@SOCKET@", str(self.dir / "system_bus_socket"))
         conf = conf.replace("@PROJECT_POLICY@", str(ROOT / "etc/dbus-1/system.d/zel.orb.xlocd.conf"))
-        conf = conf.replace("@REPLY_TIMEOUT@", str(reply_timeout_ms))
+        limits = {"reply_timeout": reply_timeout_ms, **(limits or {})}
+        conf = conf.replace("@LIMITS@", "".join(f'<limit name="{name}">{value}</limit>'
+                                                for name, value in limits.items()))
         conf = conf.replace("<include>@TEST_POLICY@</include>",
                             f"<include>{test_policy}</include>" if test_policy else "")
         (self.dir / "system.conf").write_text(conf)

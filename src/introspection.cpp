@@ -90,12 +90,12 @@ bool mb_Answer(DBusMessage* pt_Call, const char* pc_Text) {
     }
     dbus_message_iter_init_append(pt_Reply.get(), &t_Iter);
     return (pc_Text == nullptr || orb::b_AppendText(&t_Iter, pc_Text)) &&
-           orb::b_SendAndFlush(gt_Client.pt_Connection, pt_Reply.get());
+           orb::e_SendBounded(gt_Client.pt_Connection, pt_Reply.get()) == orb::Send::Sent;
 }
 
 bool mb_AnswerError(DBusMessage* pt_Call, const char* pc_Name, const char* pc_Text) {
     orb::Message pt_Reply(dbus_message_new_error(pt_Call, pc_Name, pc_Text));
-    return pt_Reply && orb::b_SendAndFlush(gt_Client.pt_Connection, pt_Reply.get());
+    return pt_Reply && orb::e_SendBounded(gt_Client.pt_Connection, pt_Reply.get()) == orb::Send::Sent;
 }
 
 bool mb_AnswerMachineId(DBusMessage* pt_Call) {

@@ -35,6 +35,7 @@ int gas32_Wake[2] = {-1, -1}; // the signal handler's self-pipe: read end, write
 int gs32_StepFd = -1;         // becomes readable when the wall clock is set
 double gf64_LastOffset;       // wall minus monotonic at the previous pass
 bool gb_ClockStepRan;         // in this pass: only then is its deadline one of the loop's
+bool gb_OutputStalled;        // the bus has not taken our last message within the bound
 
 // Deadlines come from the wall clock. When it steps back (NTP, an RTC that was wrong
 // at boot) they move back by the same step, so the watchdog is not held off for the
@@ -128,7 +129,8 @@ void mv_Loop_Wait(DBusConnection* pt_Connection) {
     at_Fds[u32_Count++] = pollfd{gs32_StepFd, POLLIN, 0};
     int s32_BusFd = -1;
     if (dbus_connection_get_unix_fd(pt_Connection, &s32_BusFd)) {
-        at_Fds[u32_Count++] = pollfd{s32_BusFd, POLLIN, 0};
+        const short s16_Out = gb_OutputStalled ? POLLOUT : 0; // what waits goes once it can
+        at_Fds[u32_Count++] = pollfd{s32_BusFd, static_cast<short>(POLLIN | s16_Out), 0};
     }
     if (const int s32_GpsFd = s32_Gpsd_Fd(); s32_GpsFd >= 0) {
         at_Fds[u32_Count++] = pollfd{s32_GpsFd, POLLIN, 0};
@@ -148,9 +150,9 @@ void mv_Loop_Wait(DBusConnection* pt_Connection) {
 
 void mv_Loop_Bus(bool b_PassDue) {
     DBusConnection* pt_Connection = gt_Client.pt_Connection;
-    // While libdbus already holds messages there is nothing to wait for and, since
-    // every send is flushed, nothing to write: a burst is served back to back, one
-    // message per pass, and the socket is read again once the queue is empty.
+    // While libdbus already holds messages there is nothing to wait for, and every
+    // send writes what it can: a burst is served back to back, one message per pass,
+    // and the socket is read again once the queue is empty.
     if (dbus_connection_get_dispatch_status(pt_Connection) != DBUS_DISPATCH_DATA_REMAINS) {
         if (!b_PassDue && u8_Quit == 0) {
             mv_Loop_Wait(pt_Connection);
@@ -169,6 +171,19 @@ void mv_Loop_Bus(bool b_PassDue) {
         b_Introspection_Answer(pt_Message.get());
     }
     // Everything else is released unanswered.
+}
+
+// Sends wait at most a bound for the bus and are dropped while it takes nothing of
+// ours (a subscriber that never reads can pin our messages until the bus stops
+// reading us): one log line for each such episode.
+void mv_Loop_WatchOutput() {
+    DBusConnection* pt_Connection = gt_Client.pt_Connection;
+    const bool b_Stalled =
+        !orb::b_Dead(pt_Connection) && dbus_connection_has_messages_to_send(pt_Connection);
+    if (b_Stalled && !gb_OutputStalled) {
+        s32_Log_Write("The bus takes no messages from xlocd: sends are dropped until it does");
+    }
+    gb_OutputStalled = b_Stalled;
 }
 
 } // namespace
@@ -195,6 +210,7 @@ void v_MainLoop() {
         const bool b_PassDue = mb_Loop_Gpsd();
         v_Signal_AfterFold();
         mv_Loop_Bus(b_PassDue);
+        mv_Loop_WatchOutput();
         if (u8_Quit == 1) {
             mv_Shutdown();
         }

@@ -1,5 +1,6 @@
 // Start-up: command line, configuration, log, bus identity, then the main loop.
 #include "cli.h"
+#include "dbus_owners.hpp"
 #include "gpsd_link.h"
 #include "log.h"
 #include "xlocd.h"
@@ -24,6 +25,8 @@ std::int32_t s32_SyncPending = 1; // the first valid fix syncs
 const char* gpc_ProgramName = "xlocd";
 
 namespace {
+
+constexpr long kReceiveBytes = 64 * 1024;
 
 void mv_SignalHandler(int) {
     u8_Quit = 1;
@@ -113,6 +116,9 @@ void mv_Startup_Bus() {
     }
     // A lost bus is not a reason to exit; the loop goes on serving gpsd and signals.
     dbus_connection_set_exit_on_disconnect(gt_Client.pt_Connection, FALSE);
+    // The loop takes one message per pass: a flood waits in the bus, which has limits
+    // for it, rather than in our memory.
+    dbus_connection_set_max_received_size(gt_Client.pt_Connection, kReceiveBytes);
     if (s32_DBUS_SendHello(&gt_Client) != 0) {
         s32_Log_Write("Send Hello signal failed");
         mv_Shutdown();
@@ -123,7 +129,7 @@ void mv_Startup_Bus() {
          {"type='signal',interface='zel.orb.broadcast'", "type='signal',interface='zel.orb.xlocd'",
           "type='method',interface='zel.orb.xlocd'"}) {
         dbus_bus_add_match(gt_Client.pt_Connection, pc_Rule, nullptr);
-        dbus_connection_flush(gt_Client.pt_Connection);
+        orb::b_FlushBounded(gt_Client.pt_Connection, orb::t_SendStart());
     }
 }
 

@@ -32,10 +32,16 @@ std::int32_t ms32_Process_GetData(DBusMessage* pt_Request) {
     for (std::size_t i = 1; i < at_Fields.size(); ++i) {
         dbus_message_iter_append_basic(&t_Iter, DBUS_TYPE_STRING, &at_Fields[i]);
     }
-    if (!dbus_connection_send(gt_Client.pt_Connection, pt_Reply.get(), nullptr)) {
-        s32_Log_Write("ms32_Process_GetData: Error sending the answer");
+    // A reply the bus does not take within the send bound is dropped, its caller left
+    // to its timeout; the loop logs such an episode once.
+    switch (orb::e_SendBounded(gt_Client.pt_Connection, pt_Reply.get())) {
+    case orb::Send::Sent:
+        return 1;
+    case orb::Send::Stalled:
         return -1;
+    case orb::Send::Refused:
+        break;
     }
-    dbus_connection_flush(gt_Client.pt_Connection);
-    return 1;
+    s32_Log_Write("ms32_Process_GetData: Error sending the answer");
+    return -1;
 }

@@ -13,8 +13,14 @@
  * name N against the rule above, a member name, and UTF-8 in every argument.
  * A refused text gives the operation's code for a message that was not built
  * or an argument that was not appended, as listed below. Blocking
- * calls wait up to libdbus's default reply timeout (25 s). Not thread-safe: use
- * one record and the receiver from one thread.
+ * calls wait up to libdbus's default reply timeout (25 s) once the bus has taken
+ * the call. No operation waits longer than 100 ms for the bus to take what it
+ * sends: a message that cannot go out within that bound (a bus that stopped
+ * reading this connection) is dropped and gives the code for "not handed over",
+ * and nothing is queued behind it. A connection the bus has closed counts as no
+ * connection: every operation then gives its no-connection code. Any operation
+ * may be called from a receiver callback. Not thread-safe: use one record and the
+ * receiver from one thread.
  */
 #ifndef ORB_CLIENT_H
 #define ORB_CLIENT_H
@@ -71,7 +77,7 @@ int32_t s32_DBUS_Register(T_DBUS_Client* pt_Client);
 int32_t s32_DBUS_Unregister(T_DBUS_Client* pt_Client);
 
 /* Broadcast signals HELLO / GOODBYE / WhoIsThere with the four identity texts.
- * 0 sent and flushed; -5 null record; -10 an argument was not appended;
+ * 0 sent; -5 null record; -10 an argument was not appended;
  * -1 not built, or (HELLO, GOODBYE) not handed over / no connection;
  * -2 (WhoIsThere only) not handed over / no connection. */
 int32_t s32_DBUS_SendHello(T_DBUS_Client* pt_Client);
@@ -169,7 +175,8 @@ void v_DBUS_SetEventCallbacks(pf_DBUS_OnTwoTexts pf_OnSms, pf_DBUS_OnText pf_OnH
  * The application adds its own match rules first. 0 queue drained;
  * -9 stopped at a malformed event (missing argument, wrong type, text too
  * long), which was released; the rest waits for the next call;
- * -10 null record or no connection. Allocates nothing of its own. */
+ * -10 null record or no connection. A callback that unregisters, or registers
+ * anew, ends the drain after it returns (0). Allocates nothing of its own. */
 int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client);
 
 #ifdef __cplusplus

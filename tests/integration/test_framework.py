@@ -4,6 +4,7 @@ import dbus.lowlevel
 import pytest
 
 import rig
+from conftest import DRIVER
 
 B = "zel.orb.broadcast"
 
@@ -83,6 +84,29 @@ def test_each_event_is_delivered_with_its_texts_to_its_callback_or_the_catch_all
         bus.client().send_message(call)
         bus.signal(B, "HELLO", "named")
         assert events(d, len(expected) or None) == (expected, 0)
+
+
+def test_a_callback_that_unregisters_ends_the_drain_and_later_calls_say_no_connection(receiver,
+                                                                                        bus):
+    receiver.do("callbacks unregister")
+    bus.signal(B, "HELLO", "first")
+    bus.signal(B, "HELLO", "second")
+    assert events(receiver, 1) == (["hello first unregister 0"], 0)
+    assert [receiver.result(c) for c in ("drain", "hello", "whoisthere")] == [-10, -1, -2]
+
+
+def test_on_a_connection_the_bus_has_closed_every_operation_says_no_connection(tmp_path):
+    bus = rig.Bus()
+    d = rig.Driver(DRIVER, bus)
+    try:
+        assert d.result("register testapp1") == 0
+    finally:
+        bus.stop()
+    commands = {"hello": -1, "goodbye": -1, "whoisthere": -2, "trigger": -1, "cancel": -1,
+                "ignition": -1, "gpsdata": -1, "stayalive 1": -1, "watchdog 10 x": -2,
+                "notify a b c": -2, "request a b 8 c": -1, "drain": -10, "unregister": -10}
+    assert {c: d.result(c) for c in commands} == commands
+    d.stop()
 
 
 @pytest.mark.parametrize("member,interface,args", [

@@ -2,9 +2,9 @@
  * stdin, one line per result or event on stdout. Words are %XX-decoded, so "%20" is
  * a blank, "%FC" a Latin-1 byte and "%00" an empty text.
  *   register NAME [VERSION] | hello | goodbye | whoisthere | unregister | trigger
- *   cancel | ignition | stayalive VALUE | watchdog INTERVAL CMD | notify PEER MEMBER ARG
+ *   cancel | ignition | gpsdata | stayalive VALUE | watchdog INTERVAL CMD | notify PEER MEMBER ARG
  *   request PEER MEMBER SIZE ARG  -> result N answer <the copy, cut at SIZE>
- *   match RULE | callbacks all|named|other|none | drain -> events, then the result
+ *   match RULE | callbacks all|named|other|none|unregister | drain -> events, then the result
  *   null -> every later call passes a null record */
 #define _POSIX_C_SOURCE 200809L /* strnlen */
 #include "orb_client.h"
@@ -17,6 +17,7 @@
 
 static T_DBUS_Client gt_Client;
 static T_DBUS_Client* gp_Client = &gt_Client;
+static T_DBUS_GPS_Data gt_Data;
 
 /* clang-format off */
 #define ON_TEXT(name) static void on_##name(const char* a) { printf("event " #name " %s\n", a); }
@@ -31,7 +32,16 @@ static void on_other(DBusMessage* m) {
            member ? member : "-");
 }
 
+/* Leaves the bus from inside the receiver, as an application may on a peer's HELLO. */
+static void on_hello_unregister(const char* a) {
+    printf("event hello %s unregister %d\n", a, (int)s32_DBUS_Unregister(gp_Client));
+}
+
 static int32_t set_callbacks(const char* which) {
+    if (!strcmp(which, "unregister")) {
+        v_DBUS_SetEventCallbacks(NULL, on_hello_unregister, NULL, NULL, NULL, NULL, NULL);
+        return 0;
+    }
     int named = !strcmp(which, "all") || !strcmp(which, "named");
     int other = !strcmp(which, "all") || !strcmp(which, "other");
     v_DBUS_SetEventCallbacks(named ? on_sms : NULL, named ? on_hello : NULL,
@@ -95,6 +105,7 @@ static int32_t command(char** a) {
            : IS("trigger")    ? s32_DBUS_TriggerWatchdog(gp_Client)
            : IS("cancel")     ? s32_DBUS_CancelWatchdog(gp_Client)
            : IS("ignition")   ? s32_DBUS_GetIgnition(gp_Client)
+           : IS("gpsdata")    ? s32_DBUS_GetGPSData(gp_Client, &gt_Data, 1000)
            : IS("stayalive")  ? s32_DBUS_SendStayAlive(gp_Client, (uint32_t)strtoul(a[1], 0, 10))
            : IS("notify")     ? s32_DBUS_Notify(gp_Client, a[1], a[2], a[3])
            : IS("register")   ? register_as(a)
