@@ -1,9 +1,13 @@
 // The gpsd link: the one owner of the libgps session and of its state.
 #pragma once
 
+#include <poll.h>
+
 #include <cstdint>
 
-// One connection attempt (the design's ms32_ConnectGpsd): 1 when connected, else 0.
+// Starts a connection attempt (the design's ms32_ConnectGpsd): 1 when it connected at
+// once, else 0. Its connect does not block: an attempt that must wait is finished by
+// later passes, within a second, while the loop serves the bus.
 std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt);
 
 enum class GpsdStep {
@@ -15,11 +19,13 @@ enum class GpsdStep {
 // fix_max_age check.
 GpsdStep e_Gpsd_Step();
 
-// The descriptor to wait on for gpsd data, or -1 (not connected, or gpsd gone).
-int s32_Gpsd_Fd();
+// What to wait on: gpsd data, or an attempt's connect; fd -1 for nothing (not
+// connected, or gpsd gone).
+pollfd t_Gpsd_Wait();
 
 // Monotonic seconds at which the link next needs a pass even without data: the next
-// connection attempt or the fix_max_age expiry. Infinite when there is none.
+// connection attempt, the bound of the one under way, or the fix_max_age expiry.
+// Infinite when there is none.
 double f64_Gpsd_NextDue();
 
 // Ends the report stream and closes the session, if one is open.

@@ -132,8 +132,8 @@ void mv_Loop_Wait(DBusConnection* pt_Connection) {
         const short s16_Out = gb_OutputStalled ? POLLOUT : 0; // what waits goes once it can
         at_Fds[u32_Count++] = pollfd{s32_BusFd, static_cast<short>(POLLIN | s16_Out), 0};
     }
-    if (const int s32_GpsFd = s32_Gpsd_Fd(); s32_GpsFd >= 0) {
-        at_Fds[u32_Count++] = pollfd{s32_GpsFd, POLLIN, 0};
+    if (const pollfd t_Gpsd = t_Gpsd_Wait(); t_Gpsd.fd >= 0) {
+        at_Fds[u32_Count++] = t_Gpsd;
     }
     const std::int64_t s64_Ms = ms64_Loop_Timeout();
     const timespec t_Timeout{static_cast<std::time_t>(s64_Ms / 1000),
