@@ -431,8 +431,11 @@ class JsonGpsd:
 
     def send_raw(self, text):
         assert self.watching.wait(10), "no client is watching"
-        for conn in self.clients:
-            conn.sendall(text.encode())
+        for conn in list(self.clients):
+            try:
+                conn.sendall(text.encode())
+            except OSError:  # a daemon that has gone
+                self.clients.remove(conn)
 
     def stop(self):
         self.listener.close()

@@ -9,6 +9,7 @@ import time
 from xml.etree import ElementTree
 
 import dbus
+import dbus.lowlevel
 import pytest
 
 import rig
@@ -167,16 +168,43 @@ def query(*args):
     return subprocess.run(rig.command(QUERY, *args), capture_output=True, text=True, timeout=30)
 
 
-def test_follow_prints_each_signal(xlocd, json_gpsd):
+def unique_name_of(bus, pid):
+    names = bus.client().list_names()
+    return next(n for n in names if n.startswith(":") and bus.client().call_blocking(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetConnectionUnixProcessID", "s", [n]) == pid)
+
+
+def test_follow_prints_the_owners_signals_and_nobody_elses(xlocd, json_gpsd, bus):
     server = json_gpsd()
     xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=1)
     follow = rig.Proc(rig.command(QUERY, "--follow", "--json"), stdout=subprocess.PIPE,
                       text=True)
     assert json.loads(follow.p.stdout.readline())["time"] == "000000"  # the polled answer
+    forged = dbus.lowlevel.SignalMessage(OBJ, "zel.orb.xlocd", "GPSData")
+    forged.set_destination(unique_name_of(bus, follow.pid))  # straight to the tool
+    forged.append(*["FORGED"] * 12, signature="s" * 12)
+    bus.client().send_message(forged)
     for second in (56, 57):
         server.send(rig.tpv(time_=f"2026-03-05T12:34:{second}.000Z"))
         assert json.loads(follow.p.stdout.readline())["time"] == f"1234{second}"
     assert follow.stop() == 0
+
+
+def test_follow_asks_a_restarted_daemon_anew_and_ends_quietly_without_a_reader(
+        xlocd, json_gpsd):
+    server = json_gpsd()
+    first = xlocd(gps_port=server.port, gps_data_signal=1)
+    follow = rig.Proc(rig.command(QUERY, "--follow"), stdout=subprocess.PIPE,
+                      stderr=subprocess.PIPE, text=True)
+    follow.p.stdout.readline()
+    first.terminate()
+    xlocd(gps_port=server.port, gps_data_signal=1)  # its first texts come without a signal
+    time.sleep(3.5)  # past the two-second look and the second it allows for a signal
+    assert follow.alive()
+    follow.p.stdout.close()  # the reader goes away; the next print finds no reader
+    server.send(rig.tpv(time_="2026-03-05T12:35:00.000Z"))
+    assert follow.p.wait(5) == 0 and follow.p.stderr.read() == ""
 
 
 def test_follow_without_the_signal_says_why(xlocd, json_gpsd):
@@ -208,6 +236,10 @@ def test_query_gives_up_on_a_daemon_that_does_not_answer(xlocd):
     try:
         out = query("--timeout", "300")
         assert out.returncode == 2 and "did not answer within 300 ms" in out.stderr
+        waiting = rig.Proc(rig.command(QUERY, "--timeout", "600000"))
+        time.sleep(0.3)
+        start = time.monotonic()
+        assert waiting.stop(signal.SIGINT) == 130 and time.monotonic() - start < 1.0
     finally:
         daemon.proc.p.send_signal(signal.SIGCONT)
 
@@ -215,7 +247,9 @@ def test_query_gives_up_on_a_daemon_that_does_not_answer(xlocd):
 @pytest.mark.parametrize("args,status,text", [
     ([], 1, "xlocd is not running"), (["--bogus"], 64, "Usage:"),
     (["--watch", "300000000"], 64, "--watch takes a whole number from 0 to 86400"),
-    (["--watch", "1s"], 64, "not '1s'"), (["--timeout", "0"], 64, "--timeout takes")])
+    (["--watch", "1s"], 64, "not '1s'"), (["--timeout", "0"], 64, "--timeout takes"),
+    *[(["--watch", n], 64, f"not '{n}'") for n in (" 5", "+1", "-0")],
+    (["-h"], 0, "Usage:"), (["--help"], 0, "Usage:")])
 def test_query_without_the_daemon_and_with_bad_options(bus, args, status, text):
     out = query(*args)
-    assert out.returncode == status and text in out.stderr, out.stderr
+    assert out.returncode == status and text in out.stdout + out.stderr, out.stderr
