@@ -217,7 +217,20 @@ void v_MainLoop() {
     }
 }
 
+void v_Loop_LimitReceived(bool b_Limit) {
+    // The loop takes one message per pass: a flood (WhoIsThere) waits in the bus, which
+    // has limits for it, rather than in our memory. A blocking call must read past what
+    // the loop left, or its reply would wait behind the limit: then it is lifted.
+    constexpr long kLoopBytes = 64 * 1024;
+    constexpr long kBlockingBytes = 64L * 1024 * 1024; // libdbus's own default
+    if (gt_Client.pt_Connection != nullptr) {
+        dbus_connection_set_max_received_size(gt_Client.pt_Connection,
+                                              b_Limit ? kLoopBytes : kBlockingBytes);
+    }
+}
+
 void mv_Shutdown() {
+    v_Loop_LimitReceived(false);
     s32_DBUS_CancelWatchdog(&gt_Client);
     s32_DBUS_SendGoodbye(&gt_Client);
     s32_Log_Close();

@@ -26,8 +26,6 @@ const char* gpc_ProgramName = "xlocd";
 
 namespace {
 
-constexpr long kReceiveBytes = 64 * 1024;
-
 void mv_SignalHandler(int) {
     u8_Quit = 1;
     v_Loop_WakeFromSignal(); // the loop may be asleep with no deadline at all
@@ -116,9 +114,6 @@ void mv_Startup_Bus() {
     }
     // A lost bus is not a reason to exit; the loop goes on serving gpsd and signals.
     dbus_connection_set_exit_on_disconnect(gt_Client.pt_Connection, FALSE);
-    // The loop takes one message per pass: a flood waits in the bus, which has limits
-    // for it, rather than in our memory.
-    dbus_connection_set_max_received_size(gt_Client.pt_Connection, kReceiveBytes);
     if (s32_DBUS_SendHello(&gt_Client) != 0) {
         s32_Log_Write("Send Hello signal failed");
         mv_Shutdown();
@@ -170,6 +165,7 @@ int main(int argc, char** argv) {
     mv_Startup_Signals();
     mv_Startup_Bus();
     mv_Startup_Watchdog();
+    v_Loop_LimitReceived(true);
     ms32_ConnectGpsd(true); // the link keeps the design's s32_GpsdConnected
     v_Signal_Start();
     v_MainLoop();

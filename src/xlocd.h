@@ -48,6 +48,7 @@ extern const char* gpc_ProgramName;
 // the handler then wakes the loop (async-signal-safe).
 void v_Loop_Prepare();
 void v_Loop_WakeFromSignal();
+void v_Loop_LimitReceived(bool b_Limit); // how far libdbus reads ahead of the loop
 [[noreturn]] void v_MainLoop();
 [[noreturn]] void mv_Shutdown();
 

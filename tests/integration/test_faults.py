@@ -3,10 +3,12 @@ import fcntl
 import json
 import os
 import random
+import socket
 import re
 import subprocess
 import time
 
+import dbus
 import pytest
 
 import rig
@@ -111,3 +113,84 @@ def test_a_stop_signal_at_any_moment_ends_a_sleeping_daemon_within_a_second(xloc
         time.sleep(rng.uniform(0, 0.6))
         start = time.monotonic()
         assert daemon.terminate() == 0 and time.monotonic() - start < 1.0
+
+
+STUCK = """
+import dbus, sys, time
+bus = dbus.bus.BusConnection(sys.argv[1])
+bus.add_match_string("type='signal',member='HELLO'")
+print("subscribed", flush=True)
+time.sleep(600)  # and never reads
+"""
+FLOOD = """
+import dbus, dbus.lowlevel, sys
+bus = dbus.bus.BusConnection(sys.argv[1])
+for _ in range(20000):
+    bus.send_message(dbus.lowlevel.SignalMessage("/f", "zel.orb.broadcast", "WhoIsThere"))
+bus.flush()
+"""
+
+
+def answered_soon(daemon):
+    """GetGPSData's answer; while the bus holds a full queue for the daemon it refuses
+    calls at once (LimitsExceeded), so they are tried again."""
+    def ask():
+        try:
+            return daemon.get_data(timeout=1)
+        except dbus.DBusException:
+            return None
+    return rig.wait_for(ask, 10, what="an answer")
+
+
+@pytest.mark.parametrize("limits,answered", [
+    ({"max_incoming_bytes": 300000, "max_outgoing_bytes": 300000}, False),  # as a system bus
+    ({"max_incoming_bytes": 1000000, "max_outgoing_bytes": 100000}, True)])
+def test_a_subscriber_that_never_reads_cannot_freeze_the_daemon(json_gpsd, tmp_path, limits,
+                                                                answered):
+    """With equal limits the bus stops reading the daemon once the subscriber holds the
+    daemon's whole allowance of HELLOs; with a smaller outgoing limit it drops them."""
+    bus, server = rig.Bus(limits=limits), json_gpsd()
+    try:
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, server.port))
+        stuck = rig.Proc(["/usr/bin/python3", "-c", STUCK, bus.address], stdout=subprocess.PIPE)
+        stuck.p.stdout.readline()
+        subprocess.run(["/usr/bin/python3", "-c", FLOOD, bus.address], check=True, timeout=60)
+        stalled = "The bus takes no messages from xlocd: sends are dropped until it does"
+        if answered:
+            assert answered_soon(daemon) and stalled not in daemon.log_lines()
+        else:
+            daemon.wait_log(stalled, timeout=10)
+            server.send(rig.tpv())  # still read meanwhile
+            stuck.stop()  # the bus reads the daemon again, and what waited goes out
+            assert answered_soon(daemon)[0] == "NMEA"
+        start = time.monotonic()
+        assert daemon.terminate() == 0 and time.monotonic() - start < 1.0
+        assert daemon.log_lines().count(stalled) <= 1  # one line per episode
+    finally:
+        bus.stop()
+
+
+@pytest.mark.parametrize("keys", [{}, {"gpsd_reconnect": 1}])
+def test_a_gpsd_port_whose_accept_queue_is_full_holds_nothing_up(xlocd, keys):
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(0)
+    port = listener.getsockname()[1]
+    fillers = [socket.socket() for _ in range(4)]
+    for filler in fillers:
+        filler.setblocking(False)
+        filler.connect_ex(("127.0.0.1", port))
+    daemon = xlocd(gps_port=port, **keys)
+    took = []
+    for _ in range(10):
+        start = time.monotonic()
+        daemon.get_data(timeout=1)
+        took.append(time.monotonic() - start)
+    assert max(took) < 0.5, took
+    failure = f"{XLOCD}: connection failure on localhost:{port}, error -6 = can't connect to " \
+              "host/port pair"
+    daemon.wait_log(failure, timeout=3)
+    start = time.monotonic()
+    assert daemon.terminate() == 0 and time.monotonic() - start < 1.0
+    for s in (listener, *fillers):
+        s.close()
