@@ -1,7 +1,8 @@
 # Debian packages (cpack -G DEB in a tree configured with -DCMAKE_INSTALL_PREFIX=/usr):
 # xlocd (daemon, query tool, configuration, unit, SysV script, policy, man page),
 # liborbclient1 (the library) and liborbclient-dev (header, .pc, link and archive).
-# Dependencies are given by hand, so that a cross build needs no dpkg database.
+# A native build takes the shared-library dependencies from dpkg-shlibdeps; a cross
+# build (no dpkg database of the board) names them by hand.
 if(NOT XLOCD_DEB_ARCH)
   execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE XLOCD_DEB_ARCH
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -11,6 +12,10 @@ set(XLOCD_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 # Each package carries the copyright file and the changelog its policy asks for.
 execute_process(COMMAND gzip -9nc ${XLOCD_PACKAGING}/changelog
                 OUTPUT_FILE ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
+install(FILES ${XLOCD_PACKAGING}/xlocd.sysusers DESTINATION lib/sysusers.d RENAME xlocd.conf
+  COMPONENT xlocd EXCLUDE_FROM_ALL)
+install(FILES ${XLOCD_PACKAGING}/60-xlocd-rtc.rules DESTINATION lib/udev/rules.d
+  COMPONENT xlocd EXCLUDE_FROM_ALL)
 install(FILES ${XLOCD_PACKAGING}/xlocd.lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME xlocd COMPONENT xlocd
   EXCLUDE_FROM_ALL)
@@ -44,8 +49,17 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/xlocd")
 
 set(CPACK_DEBIAN_XLOCD_PACKAGE_NAME xlocd)
 set(CPACK_DEBIAN_XLOCD_PACKAGE_SECTION misc)
-set(CPACK_DEBIAN_XLOCD_PACKAGE_DEPENDS
-  "libc6 (>= 2.34), libdbus-1-3 (>= 1.9.14), libgps28 (>= 3.22), libgcc-s1 (>= 3.0), libstdc++6 (>= 11), dbus")
+# The postinst creates the service user with systemd-sysusers (xlocd.sysusers).
+set(XLOCD_DEPENDS "dbus, systemd | systemd-standalone-sysusers | systemd-sysusers")
+if(CMAKE_CROSSCOMPILING)
+  set(CPACK_DEBIAN_XLOCD_PACKAGE_DEPENDS "${XLOCD_DEPENDS}, libc6 (>= 2.34), \
+libdbus-1-3 (>= 1.11.16), libgcc-s1 (>= 3.0), libgps28 (>= 3.3), libstdc++6 (>= 4.1.1)")
+  set(CPACK_DEBIAN_LIBORBCLIENT1_PACKAGE_DEPENDS "libc6 (>= 2.17), libdbus-1-3 (>= 1.9.14)")
+else()
+  set(CPACK_DEBIAN_XLOCD_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_LIBORBCLIENT1_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_XLOCD_PACKAGE_DEPENDS "${XLOCD_DEPENDS}")
+endif()
 set(CPACK_DEBIAN_XLOCD_PACKAGE_RECOMMENDS gpsd)
 set(CPACK_DEBIAN_XLOCD_PACKAGE_CONTROL_EXTRA
   ${CMAKE_BINARY_DIR}/deb/xlocd/conffiles ${CMAKE_BINARY_DIR}/deb/xlocd/postinst
@@ -58,7 +72,6 @@ WhoIsThere and a watchdog kept by xcord).")
 
 set(CPACK_DEBIAN_LIBORBCLIENT1_PACKAGE_NAME liborbclient1)
 set(CPACK_DEBIAN_LIBORBCLIENT1_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBORBCLIENT1_PACKAGE_DEPENDS "libc6 (>= 2.34), libdbus-1-3 (>= 1.9.14)")
 set(CPACK_DEBIAN_LIBORBCLIENT1_PACKAGE_CONTROL_EXTRA
   ${CMAKE_BINARY_DIR}/deb/lib/shlibs ${CMAKE_BINARY_DIR}/deb/lib/triggers)
 set(CPACK_COMPONENT_LIBORBCLIENT1_DESCRIPTION "ZEL ORB framework client library

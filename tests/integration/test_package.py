@@ -14,8 +14,8 @@ CONTENTS = {  # {lib}: the multiarch library directory
         usr/lib/systemd/system/xlocd.service usr/share/dbus-1/system.d/zel.orb.xlocd.conf
         usr/share/lintian/overrides/xlocd usr/share/man/man1/xlocd-query.1.gz
         usr/share/doc/xlocd/examples/zel.orb.xlocd-introspection.conf
-        usr/share/doc/xlocd/examples/zel.orb.whoisthere.conf
-        usr/share/man/man8/xlocd.8.gz""",
+        usr/share/doc/xlocd/examples/zel.orb.whoisthere.conf usr/lib/sysusers.d/xlocd.conf
+        usr/lib/udev/rules.d/60-xlocd-rtc.rules usr/share/man/man8/xlocd.8.gz""",
     "liborbclient1": "{lib}/liborbclient.so.1 {lib}/liborbclient.so.1.0.0",
     "liborbclient-dev": """usr/include/orb_client.h {lib}/liborbclient.so {lib}/liborbclient.a
         {lib}/pkgconfig/orbclient.pc"""}
