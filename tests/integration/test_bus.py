@@ -6,7 +6,6 @@ import pwd
 import signal
 import subprocess
 import time
-from xml.etree import ElementTree
 
 import dbus
 import dbus.lowlevel
@@ -107,18 +106,10 @@ def test_with_introspection_every_call_that_reaches_the_daemon_is_answered(xlocd
                  INTROSPECT + "@/zel/orb/other", "Ping@org.freedesktop.DBus.Peer@/anywhere",
                  user="nobody") == ["ok", "UnknownInterface", "UnknownMethod", "UnknownInterface",
                                     "UnknownMethod", "UnknownObject", "ok"]
-    xml = ElementTree.fromstring(daemon_call(bus, "org.freedesktop.DBus.Introspectable",
-                                             "Introspect"))
-    interface = xml.find("interface[@name='zel.orb.xlocd']")
-    for item, io in (("method[@name='GetGPSData']", "out"), ("signal[@name='GPSData']", None)):
-        args = interface.find(item).findall("arg")
-        assert [a.get("name") for a in args] == ["acn_" + k for k in KEYS]
-        assert {(a.get("direction"), a.get("type")) for a in args} == {(io, "s")}
-    for tool in (["busctl", f"--address={bus.address}", "introspect", "zel.orb.xlocd", OBJ],
-                 ["gdbus", "introspect", "--address", bus.address, "--dest", "zel.orb.xlocd",
-                  "--object-path", "/", "--recurse"]):  # gdbus walks the tree from "/"
-        out = subprocess.run(tool, capture_output=True, text=True, timeout=20).stdout
-        assert "GetGPSData" in out and "GPSData" in out.replace("GetGPSData", ""), out
+    out = subprocess.run(["gdbus", "introspect", "--address", bus.address, "--dest",
+                          "zel.orb.xlocd", "--object-path", "/", "--recurse"],  # from "/" down
+                         capture_output=True, text=True, timeout=20).stdout
+    assert "GetGPSData" in out and "GPSData" in out.replace("GetGPSData", ""), out
     machine_id = pathlib.Path("/var/lib/dbus/machine-id")
     assert daemon_call(bus, "org.freedesktop.DBus.Peer", "GetMachineId", path="/") == (
         machine_id if machine_id.exists() else pathlib.Path("/etc/machine-id")).read_text().strip()
@@ -130,8 +121,8 @@ def test_without_introspection_other_calls_stay_unanswered(xlocd, bus):
         daemon_call(bus, "org.freedesktop.DBus.Introspectable", "Introspect", timeout=5)
 
 
-def daemon_call(bus, interface, member, sig="", args=(), path=OBJ, timeout=1):
-    return bus.client().call_blocking("zel.orb.xlocd", path, interface, member, sig, args,
+def daemon_call(bus, interface, member, path=OBJ, timeout=1):
+    return bus.client().call_blocking("zel.orb.xlocd", path, interface, member, "", [],
                                       timeout=timeout)
 
 

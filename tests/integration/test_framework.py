@@ -95,7 +95,7 @@ def test_a_callback_that_unregisters_ends_the_drain_and_later_calls_say_no_conne
     assert [receiver.result(c) for c in ("drain", "hello", "whoisthere")] == [-10, -1, -2]
 
 
-def test_on_a_connection_the_bus_has_closed_every_operation_says_no_connection(tmp_path):
+def test_on_a_connection_the_bus_has_closed_every_operation_says_no_connection():
     bus = rig.Bus()
     d = rig.Driver(DRIVER, bus)
     try:

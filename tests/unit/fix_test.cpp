@@ -105,22 +105,6 @@ TEST(GpsdReport, WhatLibgps322DeliversMapsToTheFixRuleInputs) {
               Tracker().t_Fold(t_Gpsd_Report(t_D)));
 }
 
-TEST(GpsdReport, OnlyTpvReportsSpeakOfPosition) {
-    const std::pair<const char*, bool> at_Lines[] = {
-        {R"({"class":"TPV","device":"/dev/x","mode":3,"lat":1.0,"lon":2.0})", true},
-        {R"({"class":"SKY","device":"/dev/x","satellites":[{"PRN":1,"used":true}]})", false},
-        {R"({"class":"TPV","device":"/dev/x","mode":1})", true},
-        {R"({"class":"DEVICE","path":"/dev/x"})", false},
-        {R"({"class":"VERSION","release":"3.22","proto_major":3,"proto_minor":14})", false}};
-    gps_data_t t_D{};
-    for (const auto& [pc_Line, b_Position] : at_Lines) {
-        std::string t_Line = pc_Line;
-        t_D.set = 0; // as the link does before each read
-        gps_unpack(t_Line.data(), &t_D);
-        EXPECT_EQ(b_Position, t_Gpsd_Report(t_D).b_Position) << pc_Line;
-    }
-}
-
 TEST(GpsdReport, EndpointRule) {
     const std::tuple<std::uint16_t, const char*, const char*> at_Cases[] = {
         {0, "", "2947"},       {0, ":0", "2947"}, {0, ":65536", "2947"},    {2948, ":2948", "2948"},
