@@ -38,7 +38,8 @@ def test_clients_during_20hz_fixes_and_a_whoisthere_storm(xlocd, gpsd, bus, reco
     stream.stop()
     rss1, fds1, _ = rig.process_usage(daemon.proc.pid)
     assert [c.result()["twelve"] for c in results] == [calls] * clients
-    assert fds1 == fds0 and (wrapper or rss1 - rss0 < 256), (rss0, rss1)
+    # Under qemu-user the RSS is the emulator's, whose code cache grows in 2 MB steps.
+    assert fds1 == fds0 and (wrapper or rig.EMULATOR or rss1 - rss0 < 256), (rss0, rss1)
     assert daemon.get_data()[0] == "NMEA"
     assert daemon.terminate(timeout=60) == 0
     text = report.read_text() if wrapper else "ERROR SUMMARY: 0 errors"
