@@ -36,6 +36,7 @@ int gs32_StepFd = -1;         // becomes readable when the wall clock is set
 double gf64_LastOffset;       // wall minus monotonic at the previous pass
 bool gb_ClockStepRan;         // in this pass: only then is its deadline one of the loop's
 bool gb_OutputStalled;        // the bus has not taken our last message within the bound
+double gf64_LastStall = -1e9; // monotonic seconds the output was last seen stalled
 
 // Deadlines come from the wall clock. When it steps back (NTP, an RTC that was wrong
 // at boot) they move back by the same step, so the watchdog is not held off for the
@@ -175,15 +176,20 @@ void mv_Loop_Bus(bool b_PassDue) {
 
 // Sends wait at most a bound for the bus and are dropped while it takes nothing of
 // ours (a subscriber that never reads can pin our messages until the bus stops
-// reading us): one log line for each such episode.
+// reading us). One log line per episode; under attack the bus lets a little through
+// now and then, so an episode ends only after kEpisodeGap seconds without a stall.
 void mv_Loop_WatchOutput() {
+    constexpr double kEpisodeGap = 10.0;
     DBusConnection* pt_Connection = gt_Client.pt_Connection;
-    const bool b_Stalled =
+    gb_OutputStalled =
         !orb::b_Dead(pt_Connection) && dbus_connection_has_messages_to_send(pt_Connection);
-    if (b_Stalled && !gb_OutputStalled) {
-        s32_Log_Write("The bus takes no messages from xlocd: sends are dropped until it does");
+    if (gb_OutputStalled) {
+        const double f64_Now = f64_Monotonic();
+        if (f64_Now - gf64_LastStall > kEpisodeGap) {
+            s32_Log_Write("The bus takes no messages from xlocd: sends are dropped until it does");
+        }
+        gf64_LastStall = f64_Now;
     }
-    gb_OutputStalled = b_Stalled;
 }
 
 } // namespace
