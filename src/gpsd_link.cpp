@@ -28,13 +28,14 @@ enum class Link {
 
 // Everything the link knows, in one place.
 struct T_GpsdLink {
-    gps_data_t t_Data;             // the library's record, reused by every attempt
-    Link e_State = Link::Closed;   // Streaming or Stale: the design's s32_GpsdConnected is 1
-    GpsdProbe t_Probe;             // the attempt's own connect, while Probing
-    bool b_FirstAttempt;           // the attempt under way is start-up's
-    bool b_FailureReported;        // gpsd_reconnect: the failure lines of this outage are out
-    double f64_LastAttempt = -1e9; // monotonic seconds an attempt ended; far back at start
-    double f64_LastFix;            // monotonic seconds of the last fix folded
+    gps_data_t t_Data;              // the library's record, reused by every attempt
+    Link e_State = Link::Closed;    // Streaming or Stale: the design's s32_GpsdConnected is 1
+    GpsdProbe t_Probe;              // the attempt's own connect, while Probing
+    char acn_Port[XLOCD_PORT_SIZE]; // the attempt's port text
+    bool b_FirstAttempt;            // the attempt under way is start-up's
+    bool b_FailureReported;         // gpsd_reconnect: the failure lines of this outage are out
+    double f64_LastAttempt = -1e9;  // monotonic seconds an attempt ended; far back at start
+    double f64_LastFix;             // monotonic seconds of the last fix folded
 };
 T_GpsdLink gt_Link;
 
@@ -136,7 +137,8 @@ bool mb_Link_OpenBounded(const char* pc_Port) {
 
 // The end of an attempt, as the design words it: the lines, the stream request
 // (which fails on a failed connection), the close of a failed one.
-void mv_Link_Finish(bool b_Connected, const char* pc_Port) {
+void mv_Link_Finish(bool b_Connected) {
+    const char* pc_Port = gt_Link.acn_Port;
     // With gpsd_reconnect the failure lines mark a change of state, not each attempt.
     const bool b_Report = b_Connected || !gt_Link.b_FailureReported;
     if (!b_Connected && b_Report) {
@@ -163,32 +165,30 @@ void mv_Link_Finish(bool b_Connected, const char* pc_Port) {
 // Goes on with an attempt once its probe has said something: an address accepted
 // or all refused (libgps then connects, or fails, at once), or no answer in time.
 std::int32_t ms32_Link_Go(GpsdProbe::State e_Probe) {
-    char acn_Port[XLOCD_PORT_SIZE];
-    v_Gpsd_Port(gt_Config, acn_Port);
     switch (e_Probe) {
     case GpsdProbe::State::Pending:
         gt_Link.e_State = Link::Probing;
         return 0;
     case GpsdProbe::State::TimedOut:
         gt_Link.t_Data.gps_fd = NL_NOCONNECT; // as a failed gps_open leaves it
-        mv_Link_Finish(false, acn_Port);
+        mv_Link_Finish(false);
         return 0;
     case GpsdProbe::State::Connected:
     case GpsdProbe::State::Refused:
         break;
     }
-    const bool b_Connected = mb_Link_OpenBounded(acn_Port);
-    mv_Link_Finish(b_Connected, acn_Port);
+    const bool b_Connected = mb_Link_OpenBounded(gt_Link.acn_Port);
+    mv_Link_Finish(b_Connected);
     return b_Connected ? 1 : 0;
 }
 
 } // namespace
 
 std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt) {
-    char acn_Port[XLOCD_PORT_SIZE];
-    v_Gpsd_Port(gt_Config, acn_Port);
+    v_Gpsd_Port(gt_Config, gt_Link.acn_Port); // recomputed on every attempt, as designed
     gt_Link.b_FirstAttempt = b_FirstAttempt;
-    return ms32_Link_Go(gt_Link.t_Probe.e_Start(acn_Port, f64_Monotonic() + kAttemptSeconds));
+    return ms32_Link_Go(
+        gt_Link.t_Probe.e_Start(gt_Link.acn_Port, f64_Monotonic() + kAttemptSeconds));
 }
 
 GpsdStep e_Gpsd_Step() {
