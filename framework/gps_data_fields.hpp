@@ -1,5 +1,5 @@
-// The twelve texts of T_DBUS_GPS_Data in reply order, for code that walks them:
-// the GetGPSData reply, the GPSData signal, introspection and xlocd-query.
+// The twelve texts of T_DBUS_GPS_Data in reply order, in one table: the GetGPSData
+// reply, the GPSData signal, introspection and xlocd-query all walk it.
 #pragma once
 
 #include "orb_client.h"
@@ -14,18 +14,31 @@ namespace orb {
 constexpr const char* kXlocdName = "zel.orb.xlocd";
 constexpr const char* kXlocdPath = "/zel/orb/xlocd/Object";
 
-constexpr std::array<const char*, 12> kGpsDataNames = {
-    "acn_status",  "acn_latitude", "acn_longitude", "acn_altitude", "acn_time", "acn_satellites",
-    "acn_quality", "acn_warn",     "acn_speed",     "acn_course",   "acn_date", "acn_UTC"};
+struct GpsDataField {
+    const char* pc_Name;                     // the record's field name, as introspection shows it
+    charn (T_DBUS_GPS_Data::*pt_Text)[32];   // the field itself
+};
 
-// char* for a mutable record, const char* for a const one.
-template <typename Data> auto at_GpsDataFields(Data& t_Data) {
-    using Text = decltype(&t_Data.acn_status[0]);
-    return std::array<Text, 12>{
-        t_Data.acn_status, t_Data.acn_latitude,   t_Data.acn_longitude, t_Data.acn_altitude,
-        t_Data.acn_time,   t_Data.acn_satellites, t_Data.acn_quality,   t_Data.acn_warn,
-        t_Data.acn_speed,  t_Data.acn_course,     t_Data.acn_date,      t_Data.acn_UTC,
-    };
+constexpr std::array<GpsDataField, 12> kGpsDataFields = {{
+    {"acn_status", &T_DBUS_GPS_Data::acn_status},
+    {"acn_latitude", &T_DBUS_GPS_Data::acn_latitude},
+    {"acn_longitude", &T_DBUS_GPS_Data::acn_longitude},
+    {"acn_altitude", &T_DBUS_GPS_Data::acn_altitude},
+    {"acn_time", &T_DBUS_GPS_Data::acn_time},
+    {"acn_satellites", &T_DBUS_GPS_Data::acn_satellites},
+    {"acn_quality", &T_DBUS_GPS_Data::acn_quality},
+    {"acn_warn", &T_DBUS_GPS_Data::acn_warn},
+    {"acn_speed", &T_DBUS_GPS_Data::acn_speed},
+    {"acn_course", &T_DBUS_GPS_Data::acn_course},
+    {"acn_date", &T_DBUS_GPS_Data::acn_date},
+    {"acn_UTC", &T_DBUS_GPS_Data::acn_UTC},
+}};
+
+// Sets a field to a text, cut to 31 characters, the rest of the field zeroed, so that
+// two records with the same texts compare equal byte for byte.
+inline void v_SetGpsText(charn (&acn_Field)[32], const char* pc_Text) noexcept {
+    std::memset(acn_Field, 0, sizeof acn_Field);
+    std::memcpy(acn_Field, pc_Text, strnlen(pc_Text, sizeof acn_Field - 1));
 }
 
 // Fills the record from a GetGPSData reply or a GPSData signal; false unless the
@@ -36,10 +49,10 @@ inline bool b_FillGpsData(DBusMessage* pt_Message, T_DBUS_GPS_Data* pt_Data) noe
     }
     DBusMessageIter t_Iter;
     dbus_message_iter_init(pt_Message, &t_Iter);
-    for (char* pc_Field : at_GpsDataFields(*pt_Data)) {
+    for (const GpsDataField& t_Field : kGpsDataFields) {
         const char* pc_Text = nullptr;
         dbus_message_iter_get_basic(&t_Iter, &pc_Text);
-        std::snprintf(pc_Field, sizeof pt_Data->acn_status, "%s", pc_Text);
+        v_SetGpsText(pt_Data->*t_Field.pt_Text, pc_Text);
         dbus_message_iter_next(&t_Iter);
     }
     return true;

@@ -1,6 +1,6 @@
 #include "cli.h"
 
-#include "xlocd.h"
+#include "xlocd_version.h"
 
 #include <cctype>
 #include <cstring>
@@ -11,7 +11,7 @@ namespace {
 // Every non-empty line of the help and manual texts ends with one blank;
 // printing adds it, so the tables cannot drift from that rule.
 constexpr std::string_view kHelpLines[] = {
-    "xlocd v3_03r1 - daemon provides GPS information on request",
+    "xlocd " XLOCD_VERSION " - daemon provides GPS information on request",
     "",
     "Usage: xlocd <config-file> [-h] [-v] [-m]",
     "Requires: configuration file",

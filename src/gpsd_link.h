@@ -1,4 +1,5 @@
-// The gpsd link: the one owner of the libgps session and of its state.
+// The gpsd link: the one owner of the session with gpsd, its socket and its state.
+// libgps is kept for what it does well: parsing a report line (gps_unpack).
 #pragma once
 
 #include <poll.h>
@@ -11,21 +12,20 @@
 std::int32_t ms32_ConnectGpsd(bool b_FirstAttempt);
 
 enum class GpsdStep {
-    Attempted, // not connected: at most a connection attempt, no reading
+    Attempted, // not connected: at most an attempt went on, nothing was read
     Nothing,   // connected, no whole report this pass
-    Report,    // a report was folded; libgps may hold more, where poll cannot see it
+    Report,    // one report was read and folded into the fix state
 };
-// One pass: an attempt when due, else at most one report read and folded; then the
-// fix_max_age check.
-GpsdStep e_Gpsd_Step();
+// One pass at f64_Boot (CLOCK_BOOTTIME seconds): an attempt when one is due, else at
+// most one report line read and folded.
+GpsdStep e_Gpsd_Step(double f64_Boot);
 
-// What to wait on: gpsd data, or an attempt's connect; fd -1 for nothing (not
-// connected, or gpsd gone).
+// What to wait on: gpsd data, or an attempt's connect; fd -1 for nothing.
 pollfd t_Gpsd_Wait();
-
-// Monotonic seconds at which the link next needs a pass even without data: the next
-// connection attempt, the bound of the one under way, or the fix_max_age expiry.
-// Infinite when there is none.
+// A whole report line is buffered already: the next pass is due at once.
+bool b_Gpsd_LineWaiting();
+// CLOCK_BOOTTIME seconds at which the link next needs a pass without data: the next
+// attempt, or the bound of the one under way. Infinite when there is none.
 double f64_Gpsd_NextDue();
 
 // Ends the report stream and closes the session, if one is open.

@@ -1,7 +1,7 @@
-// introspection: Introspect at the object path and at its parents, and the Peer
-// interface's Ping and GetMachineId, so that generic D-Bus tools can see the daemon.
-// Every other method call then gets an error reply at once, as a D-Bus service owes
-// it, instead of leaving the caller to its timeout.
+// Every method call other than the daemon's own gets an error reply at once, as a
+// D-Bus service owes it, instead of leaving the caller to its timeout.
+#include "introspection.h"
+
 #include "bus_messages.hpp"
 #include "gps_data_fields.hpp"
 #include "xlocd.h"
@@ -40,8 +40,8 @@ struct T_Xml {
 T_Xml gt_Xml;
 
 void mv_Xml_Arguments(const char* pc_Direction) {
-    for (const char* pc_Name : orb::kGpsDataNames) {
-        gt_Xml.v_Add("   <arg name=\"%s\" type=\"s\"%s/>\n", pc_Name, pc_Direction);
+    for (const orb::GpsDataField& t_Field : orb::kGpsDataFields) {
+        gt_Xml.v_Add("   <arg name=\"%s\" type=\"s\"%s/>\n", t_Field.pc_Name, pc_Direction);
     }
 }
 

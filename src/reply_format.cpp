@@ -1,6 +1,7 @@
 #include "reply_format.h"
 
-#include "clock_text.h"
+#include "date_text.h"
+#include "gps_data_fields.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -71,4 +72,23 @@ void v_Reply_Refresh(T_ReplyTexts* pt_Texts, const T_GpsState& t_State) {
     }
     std::snprintf(pt_Texts->acn_Quality, sizeof pt_Texts->acn_Quality, "%.*s",
                   static_cast<int>(sizeof t_State.acn_Quality), t_State.acn_Quality);
+}
+
+T_DBUS_GPS_Data t_Reply_Texts(T_ReplyTexts* pt_Texts, const T_GpsState& t_State) {
+    v_Reply_Refresh(pt_Texts, t_State);
+    const T_ReplyTexts& t_T = *pt_Texts;
+    T_DBUS_GPS_Data t_Out;
+    orb::v_SetGpsText(t_Out.acn_status, t_State.acn_Status);
+    orb::v_SetGpsText(t_Out.acn_latitude, t_T.acn_Latitude);
+    orb::v_SetGpsText(t_Out.acn_longitude, t_T.acn_Longitude);
+    orb::v_SetGpsText(t_Out.acn_altitude, t_T.acn_Altitude);
+    orb::v_SetGpsText(t_Out.acn_time, t_T.acn_Time);
+    orb::v_SetGpsText(t_Out.acn_satellites, t_T.acn_Satellites);
+    orb::v_SetGpsText(t_Out.acn_quality, t_T.acn_Quality);
+    orb::v_SetGpsText(t_Out.acn_warn, t_State.acn_Warn);
+    orb::v_SetGpsText(t_Out.acn_speed, t_T.acn_Speed);
+    orb::v_SetGpsText(t_Out.acn_course, t_T.acn_Course);
+    orb::v_SetGpsText(t_Out.acn_date, t_T.acn_Date);
+    orb::v_SetGpsText(t_Out.acn_UTC, t_T.acn_UTC);
+    return t_Out;
 }

@@ -1,9 +1,11 @@
 // GetGPSData texts: the reply-text store and how the fix state refreshes it.
 #pragma once
 
-#include "xlocd.h"
+#include "fix_rule.h"
+#include "orb_client.h"
 
-// Kept from call to call: a field is rewritten only from a usable value.
+// Kept from call to call: a field is rewritten only from a usable value. The widths
+// are the design's, terminator included.
 struct T_ReplyTexts {
     char acn_Latitude[16];
     char acn_Longitude[16];
@@ -21,3 +23,7 @@ struct T_ReplyTexts {
 // was. A fix time that cannot be broken down (infinite, -nan, beyond the time
 // range) likewise leaves time, date and UTC as they were.
 void v_Reply_Refresh(T_ReplyTexts* pt_Texts, const T_GpsState& t_State);
+
+// Refreshes the store from the state, then gives the twelve texts: status and warning
+// straight from the state, the rest from the store.
+T_DBUS_GPS_Data t_Reply_Texts(T_ReplyTexts* pt_Texts, const T_GpsState& t_State);

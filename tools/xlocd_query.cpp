@@ -106,13 +106,15 @@ void v_PrintJsonText(const char* pc_Text) {
 }
 
 void v_Print(const T_DBUS_GPS_Data& t_Data, bool b_Json) {
-    const auto at_Fields = orb::at_GpsDataFields(t_Data);
-    for (std::size_t i = 0; i < at_Fields.size(); ++i) {
+    const char* pc_Separator = "{";
+    for (const orb::GpsDataField& t_Field : orb::kGpsDataFields) {
+        const char* pc_Key = t_Field.pc_Name + 4; // without "acn_"
         if (b_Json) {
-            std::printf(i == 0 ? "{\"%s\":" : ",\"%s\":", orb::kGpsDataNames[i] + 4);
-            v_PrintJsonText(at_Fields[i]);
+            std::printf("%s\"%s\":", pc_Separator, pc_Key);
+            v_PrintJsonText(t_Data.*t_Field.pt_Text);
+            pc_Separator = ",";
         } else {
-            std::printf("%-11s %s\n", orb::kGpsDataNames[i] + 4, at_Fields[i]);
+            std::printf("%-11s %s\n", pc_Key, t_Data.*t_Field.pt_Text);
         }
     }
     std::puts(b_Json ? "}" : "");
@@ -139,10 +141,10 @@ int s32_Report(int32_t s32_Result, int s32_TimeoutMs) {
 }
 
 bool b_SameFields(const T_DBUS_GPS_Data& t_A, const T_DBUS_GPS_Data& t_B) {
-    const auto at_A = orb::at_GpsDataFields(t_A);
-    const auto at_B = orb::at_GpsDataFields(t_B);
-    return std::equal(at_A.begin(), at_A.end(), at_B.begin(),
-                      [](const char* pc_A, const char* pc_B) { return !std::strcmp(pc_A, pc_B); });
+    return std::all_of(orb::kGpsDataFields.begin(), orb::kGpsDataFields.end(),
+                       [&](const orb::GpsDataField& t_Field) {
+                           return std::strcmp(t_A.*t_Field.pt_Text, t_B.*t_Field.pt_Text) == 0;
+                       });
 }
 
 // The unique name that owns zel.orb.xlocd now, or "" when none does.

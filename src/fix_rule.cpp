@@ -1,4 +1,4 @@
-#include "fix.h"
+#include "fix_rule.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,7 +1,24 @@
-// Fix tracking: folds one gpsd report into the daemon's fix state.
+// The fix rule: how one gpsd report folds into the fix state, apart from any state of
+// the daemon's own, so that it is tested as a plain function.
 #pragma once
 
-#include "xlocd.h"
+#include <cstdint>
+
+// The daemon's fix state, fields in the design's order.
+struct T_GpsState {
+    std::uint8_t u8_Valid;
+    char acn_Status[5];
+    double f64_Latitude;
+    double f64_Longitude;
+    double f64_Altitude;
+    double f64_Time;
+    std::uint8_t u8_Satellites;
+    char acn_Warn[2];
+    double f64_Speed;
+    double f64_Course;
+    char acn_Quality[2];
+    std::uint8_t u8_FixType;
+};
 
 constexpr std::uint8_t XLOCD_MISS_LIMIT = 5;
 

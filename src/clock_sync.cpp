@@ -1,7 +1,10 @@
-// Clock setting from GPS: the system clock through `date -s`, the RTC through its ioctl.
-#include "clock_text.h"
-#include "clocks.h"
+#include "clock_sync.h"
+
+#include "clock_guard.h"
+#include "date_text.h"
+#include "fix_state.h"
 #include "log.h"
+#include "timebase.h"
 #include "xlocd.h"
 
 #include <fcntl.h>
@@ -20,6 +23,8 @@ constexpr std::time_t kLastSecondOf2009 = 1262303999;
 constexpr const char* kRtcMarkerFile = "/tmp/RTC_updated";
 
 T_ClockGuard gt_ClockGuard;
+std::int32_t s32_SyncPending = 1;  // the first valid fix syncs
+std::int64_t s64_NextSyncTime;     // wall-clock seconds; 64 bits, so past 2038 too
 bool gb_Rearmed; // the last step set the sync pending again: the next pass tries it
 
 void mv_Clock_Shell(const char* pc_Command) {
@@ -91,7 +96,7 @@ bool mb_Clock_Refused() {
     static bool ab_Logged[3];
     const ClockRefusal e_Refusal =
         e_ClockGuard_Check(gt_ClockGuard, gt_Config.s32_ClockMinFixes, gt_Config.s64_ClockNotBefore,
-                           gt_GpsState.f64_Time);
+                           t_FixState().f64_Time);
     bool& b_Logged = ab_Logged[static_cast<int>(e_Refusal)];
     if (e_Refusal == ClockRefusal::TooFewFixes && !b_Logged) {
         v_Log_Printf("Clock not set from GPS: waiting for %d consistent fixes",
@@ -109,7 +114,7 @@ void mv_Clock_TrySync() {
     }
     const bool b_SetRtc = gt_Config.s32_AutoSetRtcTime == 1 && gt_Config.acn_RtcPath[0] != '\0';
     char acn_Date[XLOCD_DATE_TEXT_SIZE];
-    if (e_Clock_DateText(gt_GpsState.f64_Time, acn_Date) != ClockGate::Go) {
+    if (e_Clock_DateText(t_FixState().f64_Time, acn_Date) != ClockGate::Go) {
         return; // still pending: the next valid pass tries again
     }
     if (gt_Config.s32_AutoSetSystemTime == 1 && std::time(nullptr) <= kLastSecondOf2009) {
@@ -120,13 +125,13 @@ void mv_Clock_TrySync() {
     }
     s32_SyncPending = 0; // also after a failure: no retry before the interval
     if (gt_Config.s32_AutoSetRtcTimeInterval > 0) {
-        s64_NextSyncTime = s64_Now() + gt_Config.s32_AutoSetRtcTimeInterval;
+        s64_NextSyncTime = s64_Timebase_Wall() + gt_Config.s32_AutoSetRtcTimeInterval;
     }
 }
 
 } // namespace
 
-void v_Clock_Observe(bool b_Position, bool b_Fix, double f64_FixTime) {
+void v_ClockSync_Observe(bool b_Position, bool b_Fix, double f64_FixTime) {
     v_ClockGuard_Fold(&gt_ClockGuard, b_Position, b_Fix, f64_FixTime);
 }
 
@@ -136,20 +141,24 @@ void mv_SetSystemTime() {
         s32_SyncPending == 1) {
         mv_Clock_TrySync();
     }
-    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 && s64_Now() > s64_NextSyncTime) {
+    if (gt_Config.s32_AutoSetRtcTimeInterval > 0 && s64_Timebase_Wall() > s64_NextSyncTime) {
         gb_Rearmed = s32_SyncPending == 0 &&
                      (gt_Config.s32_AutoSetSystemTime == 1 || gt_Config.s32_AutoSetRtcTime == 1);
         s32_SyncPending = 1;
     }
 }
 
-bool b_Clock_Rearmed() {
+bool b_ClockSync_Due() {
     return gb_Rearmed;
 }
 
-std::int64_t s64_Clock_NextDeadline() {
+std::int64_t s64_ClockSync_NextDeadline() {
     if (gt_Config.s32_AutoSetRtcTimeInterval <= 0 || s32_SyncPending == 1) {
         return INT64_MAX;
     }
     return s64_NextSyncTime + 1; // "later than" the sync time, in whole seconds
+}
+
+void v_ClockSync_ClockSetBack(std::int64_t s64_Seconds) {
+    s64_NextSyncTime -= s64_Seconds;
 }

@@ -1,4 +1,5 @@
-// Clock setting from GPS: the date text and the RTC record, apart from their effects.
+// Fix times as text: the broken-down local time, the clock's date text and the RTC
+// record, apart from their effects.
 #pragma once
 
 #include <linux/rtc.h>
@@ -36,23 +37,6 @@ enum class ClockGate {
 // Builds "20YYMMDDhhmm.ss" from the fix time in the local time zone, and says
 // whether a sync may go ahead with it.
 ClockGate e_Clock_DateText(double f64_FixTime, char (&acn_Text)[XLOCD_DATE_TEXT_SIZE]);
-
-// clock_min_fixes and clock_not_before: the clock and the RTC take a fix time only
-// after a run of position reports with a fix whose times advance by more than 0 and
-// at most 2 s each, and never one before the configured date. A position report
-// without a fix breaks the run; one that repeats the last fix time, and reports of
-// other kinds (satellites, devices), say nothing about it. Receivers report a cold-start epoch (1980) or, after a GPS week
-// rollover, dates 1024 weeks back; the date text alone cannot tell them apart.
-struct T_ClockGuard {
-    std::int32_t s32_Streak; // consecutive fixes with times advancing up to 2 s
-    double f64_LastTime;     // of the last fix in the streak
-};
-
-enum class ClockRefusal { None, TooFewFixes, BeforeDate };
-
-void v_ClockGuard_Fold(T_ClockGuard* pt_Guard, bool b_Position, bool b_Fix, double f64_FixTime);
-ClockRefusal e_ClockGuard_Check(const T_ClockGuard& t_Guard, std::int32_t s32_MinFixes,
-                                std::int64_t s64_NotBefore, double f64_FixTime);
 
 // The RTC record for a date text: month 0..11, years since 1900, the rest 0.
 rtc_time t_Clock_RtcRecord(const char (&acn_Text)[XLOCD_DATE_TEXT_SIZE]);

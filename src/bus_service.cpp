@@ -1,0 +1,127 @@
+#include "bus_service.h"
+
+#include "dbus_owners.hpp"
+#include "gps_data_fields.hpp"
+#include "introspection.h"
+#include "log.h"
+#include "reply.h"
+#include "timebase.h"
+#include "xlocd.h"
+
+#include <cstdio>
+#include <initializer_list>
+
+namespace {
+
+bool gb_OutputStalled;        // the bus has not taken our last message within the bound
+double gf64_LastStall = -1e9; // CLOCK_BOOTTIME seconds the output was last seen stalled
+
+void mv_BusService_Identity() {
+    std::snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", XLOCD_NAME);
+    std::snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "%s", XLOCD_VERSION);
+    std::snprintf(gt_Client.acn_Info, sizeof gt_Client.acn_Info, "unknown");
+    std::snprintf(gt_Client.acn_Description, sizeof gt_Client.acn_Description,
+                  "daemon provides GPS information on request");
+}
+
+// No error object: the bus's answers are not awaited. It refuses the last rule
+// ("method" is no message type); that error arrives later and is released unread.
+void mv_BusService_AddMatches() {
+    for (const char* pc_Rule :
+         {"type='signal',interface='zel.orb.broadcast'", "type='signal',interface='zel.orb.xlocd'",
+          "type='method',interface='zel.orb.xlocd'"}) {
+        dbus_bus_add_match(gt_Client.pt_Connection, pc_Rule, nullptr);
+        orb::b_FlushBounded(gt_Client.pt_Connection, orb::t_SendStart());
+    }
+}
+
+// Sends wait at most a bound for the bus and are dropped while it takes nothing of
+// ours (a subscriber that never reads can pin our messages until the bus stops
+// reading us). One log line per episode; under attack the bus lets a little through
+// now and then, so an episode ends only after kEpisodeGap seconds without a stall.
+void mv_BusService_WatchOutput() {
+    constexpr double kEpisodeGap = 10.0;
+    DBusConnection* pt_Connection = gt_Client.pt_Connection;
+    gb_OutputStalled =
+        !orb::b_Dead(pt_Connection) && dbus_connection_has_messages_to_send(pt_Connection);
+    if (gb_OutputStalled) {
+        const double f64_Now = f64_Timebase_Boot();
+        if (f64_Now - gf64_LastStall > kEpisodeGap) {
+            s32_Log_Write("The bus takes no messages from xlocd: sends are dropped until it does");
+        }
+        gf64_LastStall = f64_Now;
+    }
+}
+
+void mv_BusService_Serve(DBusMessage* pt_Message) {
+    if (dbus_message_is_signal(pt_Message, "zel.orb.broadcast", "WhoIsThere")) {
+        s32_DBUS_SendHello(&gt_Client);
+    } else if (dbus_message_is_method_call(pt_Message, orb::kXlocdName, "GetGPSData")) {
+        ms32_Process_GetData(pt_Message);
+    } else if (gt_Config.s32_Introspection > 0) {
+        b_Introspection_Answer(pt_Message);
+    }
+    // Everything else is released unanswered.
+}
+
+} // namespace
+
+std::int32_t s32_BusService_Start() {
+    mv_BusService_Identity();
+    if (s32_DBUS_Register(&gt_Client) != 0) {
+        std::fputs("Register xlocd on DBUS failed", stderr);
+        s32_Log_Write("Register xlocd on DBUS failed");
+        return -1;
+    }
+    // A lost bus is not a reason to exit; the loop goes on serving gpsd and signals.
+    dbus_connection_set_exit_on_disconnect(gt_Client.pt_Connection, FALSE);
+    if (s32_DBUS_SendHello(&gt_Client) != 0) {
+        s32_Log_Write("Send Hello signal failed");
+        return -1;
+    }
+    mv_BusService_AddMatches();
+    return 0;
+}
+
+void v_BusService_LimitReading(bool b_Limit) {
+    // The loop takes one message per pass: a flood (WhoIsThere) waits in the bus, which
+    // has limits for it, rather than in our memory.
+    constexpr long kLoopBytes = 64 * 1024;
+    constexpr long kBlockingBytes = 64L * 1024 * 1024; // libdbus's own default
+    if (gt_Client.pt_Connection != nullptr) {
+        dbus_connection_set_max_received_size(gt_Client.pt_Connection,
+                                              b_Limit ? kLoopBytes : kBlockingBytes);
+    }
+}
+
+void v_BusService_Pass() {
+    DBusConnection* pt_Connection = gt_Client.pt_Connection;
+    // While libdbus already holds messages, every send has written what it could:
+    // a burst is served back to back, one message per pass, and the socket is read
+    // again once the queue is empty.
+    if (!b_BusService_Due()) {
+        dbus_connection_read_write(pt_Connection, 0);
+    }
+    if (orb::Message pt_Message{dbus_connection_pop_message(pt_Connection)}) {
+        mv_BusService_Serve(pt_Message.get());
+    }
+    mv_BusService_WatchOutput();
+}
+
+bool b_BusService_Due() {
+    return dbus_connection_get_dispatch_status(gt_Client.pt_Connection) ==
+           DBUS_DISPATCH_DATA_REMAINS;
+}
+
+pollfd t_BusService_Wait() {
+    int s32_Fd = -1;
+    if (!dbus_connection_get_unix_fd(gt_Client.pt_Connection, &s32_Fd)) {
+        return pollfd{-1, 0, 0};
+    }
+    const short s16_Out = gb_OutputStalled ? POLLOUT : 0; // what waits goes once it can
+    return pollfd{s32_Fd, static_cast<short>(POLLIN | s16_Out), 0};
+}
+
+void v_BusService_Goodbye() {
+    s32_DBUS_SendGoodbye(&gt_Client);
+}

@@ -1,0 +1,43 @@
+#include "fix_state.h"
+
+#include "xlocd.h"
+
+#include <cmath>
+
+namespace {
+
+T_GpsState gt_State;
+std::uint8_t gu8_MissCount;
+std::uint32_t gu32_Version;
+double gf64_LastFix; // CLOCK_BOOTTIME seconds of the last fix folded
+
+} // namespace
+
+const T_GpsState& t_FixState() {
+    return gt_State;
+}
+
+std::uint32_t u32_FixState_Version() {
+    return gu32_Version;
+}
+
+bool b_FixState_Fold(const T_GpsReport& t_Report, double f64_Boot) {
+    const bool b_Fix = b_Fix_Fold(&gt_State, &gu8_MissCount, t_Report);
+    if (b_Fix) {
+        gf64_LastFix = f64_Boot;
+    }
+    ++gu32_Version;
+    return b_Fix;
+}
+
+double f64_FixState_Expiry() {
+    const bool b_Ages = gt_Config.s32_FixMaxAge > 0 && gt_State.u8_Valid == 1;
+    return b_Ages ? gf64_LastFix + gt_Config.s32_FixMaxAge : INFINITY;
+}
+
+void v_FixState_Age(double f64_Boot) {
+    if (f64_Boot >= f64_FixState_Expiry()) {
+        v_Fix_MarkNone(&gt_State, &gu8_MissCount);
+        ++gu32_Version;
+    }
+}

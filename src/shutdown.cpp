@@ -1,0 +1,17 @@
+#include "shutdown.h"
+
+#include "bus_service.h"
+#include "gpsd_link.h"
+#include "log.h"
+#include "watchdog_schedule.h"
+
+#include <cstdlib>
+
+void mv_Shutdown() {
+    v_BusService_LimitReading(false); // CancelWatchdog's reply must not wait behind it
+    v_Watchdog_Cancel();
+    v_BusService_Goodbye();
+    s32_Log_Close();
+    v_Gpsd_Close();
+    std::exit(0);
+}
