@@ -192,6 +192,20 @@ def types_of(message):
     return "".join(t for t, _value in message["args"])
 
 
+# Debian's /etc/hosts: localhost is ::1 as well as 127.0.0.1, and a client of gpsd
+# tries both. Where the machine's file differs, daemons get this one in a mount
+# namespace of their own (root only).
+DEBIAN_HOSTS = HERE / "debian-hosts"
+
+
+def debian_hosts():
+    """A wrapper that runs a program with Debian's /etc/hosts, or () without root."""
+    if os.geteuid() != 0:
+        return ()
+    return ("unshare", "-m", "--propagation", "private", "sh", "-c",
+            f'mount --bind {DEBIAN_HOSTS} /etc/hosts && exec "$@"', "sh")
+
+
 class Daemon:
     """xlocd started with a config file written for the test."""
 
@@ -390,15 +404,16 @@ def wait_until(predicate, timeout, step=0.02):
 class JsonGpsd:
     """A scripted server that speaks gpsd's JSON lines, for exact corner cases."""
 
-    def __init__(self, port=None, hang_up=False):
-        """hang_up: accept each client, then close its connection at once."""
+    def __init__(self, port=None, hang_up=False, silent=False):
+        """hang_up: accept each client, then close its connection at once. silent:
+        accept and never speak."""
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", port or 0))
         self.listener.listen(4)
         self.port = self.listener.getsockname()[1]
-        self.hang_up = hang_up
-        self.clients = []
+        self.hang_up, self.silent = hang_up, silent
+        self.clients, self.accepted, self.requests = [], 0, []
         self.watching = threading.Event()
         self.thread = threading.Thread(target=self._serve, daemon=True)
         self.thread.start()
@@ -409,8 +424,9 @@ class JsonGpsd:
                 conn, _ = self.listener.accept()
             except OSError:
                 return
-            if self.hang_up:
-                conn.close()
+            self.accepted += 1
+            if self.hang_up or self.silent:
+                (conn.close() if self.hang_up else self.clients.append(conn))
                 self.watching.set()
                 continue
             conn.sendall(b'{"class":"VERSION","release":"3.22","rev":"3.22",'
@@ -420,6 +436,7 @@ class JsonGpsd:
                 request = conn.recv(4096)
             except OSError:
                 request = b""
+            self.requests.append(request)
             if b"?WATCH" in request:
                 conn.sendall(b'{"class":"DEVICES","devices":[]}\r\n'
                              b'{"class":"WATCH","enable":true,"json":true}\r\n')

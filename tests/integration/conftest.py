@@ -16,6 +16,7 @@ DRIVER = os.path.abspath(os.environ.get("DRIVER_BIN", BUILD / "tests/orb_driver"
 CLIENT = os.path.abspath(os.environ.get("CLIENT_BIN", BUILD / "harness/gps_client"))
 QUERY = os.path.abspath(os.environ.get("QUERY_BIN", BUILD / "tools/xlocd-query"))
 SHIM = os.path.abspath(os.environ.get("RTC_SHIM", BUILD / "tests/librtc_shim.so"))
+BOOT_SHIM = os.path.abspath(os.environ.get("BOOT_SHIM", BUILD / "tests/libboot_shim.so"))
 FAKETIME = os.environ.get("XLOCD_FAKETIME", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
 SANITIZED = os.environ.get("XLOCD_SANITIZED") == "ON"
 
@@ -78,8 +79,8 @@ def xlocd(bus, tmp_path):
 
     def start(gps_port=None, env=None, wrapper=(), **keys):
         daemons.append(rig.Daemon(XLOCD, tmp_path, bus, config_text(
-            tmp_path, gps_port or rig.free_port(), **keys), env, wrapper=wrapper,
-            start_timeout=30 if wrapper else 5))
+            tmp_path, gps_port or rig.free_port(), **keys), env,
+            wrapper=(*rig.debian_hosts(), *wrapper), start_timeout=30 if wrapper else 5))
         return daemons[-1]
 
     yield start

@@ -80,6 +80,15 @@ def test_rtc_attempts_keep_the_interval_and_rearm_only_while_fixes_are_valid(
     rig.wait_for(lambda: attempts() == made + 1, what="an attempt after the fix returns")
 
 
+def test_the_rtc_interval_goes_on_while_gpsd_is_connected_and_silent(xlocd, json_gpsd, clock):
+    """After one fix only the interval's deadline wakes the daemon."""
+    env, _, writes, rtc = clock
+    server = json_gpsd()
+    xlocd(gps_port=server.port, env=env, auto_set_rtc_time_interval=1, RTC_path=str(rtc))
+    server.send(rig.tpv(time_=FIX_TIME))
+    rig.wait_for(lambda: len(lines(writes)) >= 3, 8, what="three RTC writes, one every 2 s")
+
+
 NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
 
 

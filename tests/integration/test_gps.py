@@ -1,12 +1,14 @@
 """gpsd link and fix tracking, against a real gpsd and a scripted JSON server."""
 import calendar
+import os
 import signal
+import socket
 import time
 
 import pytest
 
 import rig
-from conftest import SANITIZED, XLOCD
+from conftest import BOOT_SHIM, SANITIZED, XLOCD
 
 UTC = {"TZ": "UTC"}
 EPOCH = calendar.timegm((2026, 11, 30, 12, 34, 0, 0, 334, 0))
@@ -102,3 +104,71 @@ def test_a_late_gpsd_killed_and_back_is_followed_only_with_supervision(xlocd, gp
     lines = daemon.log_lines()
     assert lines.count("Lost the connection to gpsd") == 1 and lines[-1] == (
         "Established connection to gpsd") and sum("connection failure" in l for l in lines) == 2
+
+
+def full_listener(port, family=socket.AF_INET, host="127.0.0.1"):
+    """A listener on the port whose accept queue is full: a connect to it never completes."""
+    listener = socket.socket(family)
+    listener.bind((host, port))
+    listener.listen(0)
+    fillers = [socket.socket(family) for _ in range(4)]
+    for filler in fillers:
+        filler.setblocking(False)
+        filler.connect_ex((host, port))
+    return [listener, *fillers]
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="Debian's /etc/hosts needs a mount namespace (root)")
+def test_a_local_user_squatting_both_addresses_of_localhost_holds_up_nothing(xlocd):
+    """gpsd is down; a local user listens on [::1] with room for one connection and on
+    127.0.0.1 with a full queue."""
+    port = rig.free_port()
+    squat = socket.socket(socket.AF_INET6)
+    squat.bind(("::1", port))
+    squat.listen(0)
+    held = full_listener(port)
+    daemon = xlocd(gps_port=port)
+    for _ in range(10):
+        start = time.monotonic()
+        daemon.get_data(timeout=2)
+        assert time.monotonic() - start < 1.0 * rig.SCALE  # every pass, none held by a connect
+    daemon.wait_log("Established connection to gpsd")  # [::1] took it, and never speaks
+    start = time.monotonic()
+    assert daemon.terminate() == 0 and time.monotonic() - start < 1.0 * rig.SCALE
+    for sock in (squat, *held):
+        sock.close()
+
+
+def test_an_attempt_is_one_connection_that_asks_for_the_stream(xlocd, json_gpsd):
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port)
+    server.send(rig.tpv())
+    rig.wait_for(status_is(daemon, "NMEA"), what="a fix")
+    assert (server.accepted, server.requests) == (1, [b'?WATCH={"enable":true,"json":true};\n'])
+
+
+def test_a_line_longer_than_any_report_ends_the_session_not_the_memory(xlocd, json_gpsd):
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port, gpsd_reconnect=1)
+    server.send(rig.tpv())
+    rig.wait_for(status_is(daemon, "NMEA"), what="a fix")
+    rss0 = rig.process_usage(daemon.proc.pid)[0]
+    server.send_raw("{" + "x" * 1_000_000)  # and no line feed
+    daemon.wait_log("Lost the connection to gpsd")
+    rig.wait_for(lambda: server.accepted == 2, what="the next session")
+    assert daemon.get_data()[0] == "NMEA" and rig.process_usage(daemon.proc.pid)[0] - rss0 < 512
+
+
+def test_a_fix_from_before_a_suspend_is_aged_by_the_first_call_after_it(xlocd, gpsd, tmp_path):
+    """The boot clock moves on 60 s while the daemon is stopped, as over a suspend;
+    fix_max_age counts on it, and the call is answered from the state of its moment."""
+    offset = tmp_path / "boot-offset"
+    offset.write_text("0")
+    feed = gpsd()
+    daemon = xlocd(gps_port=feed.port, fix_max_age=5,
+                   env={"LD_PRELOAD": BOOT_SHIM, "XLOCD_BOOT_OFFSET_FILE": str(offset)})
+    rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=1.5, lon=2.5, alt=3.0)
+    daemon.proc.p.send_signal(signal.SIGSTOP)
+    offset.write_text("60")
+    daemon.proc.p.send_signal(signal.SIGCONT)
+    assert daemon.get_data()[:2] == ["NONE", "1.500000"]

@@ -50,6 +50,18 @@ def test_registration_triggers_every_half_interval_and_cancel_before_goodbye(
     assert cancel["t"] <= recorder.wait("GOODBYE")[0]["t"]
 
 
+@pytest.mark.parametrize("gpsd", ["connected and silent", "absent, tried every 5 s"])
+def test_triggers_keep_their_cadence_while_gpsd_brings_no_pass(xlocd, xcord, json_gpsd, gpsd):
+    """Only the watchdog's own deadline wakes the daemon here."""
+    cord = xcord()
+    keys = {"gps_port": json_gpsd(silent=True).port} if "silent" in gpsd else {"gpsd_reconnect": 5}
+    xlocd(watchdog_interval=2, **keys)
+    triggers = cord.wait("TriggerWatchdog", 4, timeout=8)
+    gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
+    # Whole wall-clock seconds apart; the margin is the scheduling of two processes.
+    assert all(abs(g - 1.0) < 0.15 * rig.SCALE for g in gaps), gaps
+
+
 # ---- library result codes through the plain-C driver ----------------------
 
 COMMANDS = {"RegisterWatchdog": ("watchdog 10 signal01.beep", "susu"),

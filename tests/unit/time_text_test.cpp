@@ -1,5 +1,7 @@
 // The texts made from a fix: GetGPSData's twelve, the clock's date text and its guard.
-#include "clock_text.h"
+#include "clock_guard.h"
+#include "date_text.h"
+#include "gps_data_fields.hpp"
 #include "reply_format.h"
 
 #include <gtest/gtest.h>
@@ -35,14 +37,11 @@ T_GpsState t_Fix(double f64_Time) {
 struct Reply {
     T_ReplyTexts t_T{};
     std::string t_Fields(const T_GpsState& t_S, std::initializer_list<int> as32_Which) {
-        v_Reply_Refresh(&t_T, t_S);
-        const std::array<const char*, 12> apc_All = {
-            t_S.acn_Status, t_T.acn_Latitude,   t_T.acn_Longitude, t_T.acn_Altitude,
-            t_T.acn_Time,   t_T.acn_Satellites, t_T.acn_Quality,   t_S.acn_Warn,
-            t_T.acn_Speed,  t_T.acn_Course,     t_T.acn_Date,      t_T.acn_UTC};
+        const T_DBUS_GPS_Data t_Texts = t_Reply_Texts(&t_T, t_S);
         std::string t_Out;
         for (const int s32_F : as32_Which) {
-            t_Out += (s32_F == *as32_Which.begin() ? "" : "|") + std::string(apc_All[s32_F]);
+            t_Out += (s32_F == *as32_Which.begin() ? "" : "|") +
+                     std::string(t_Texts.*orb::kGpsDataFields[static_cast<std::size_t>(s32_F)].pt_Text);
         }
         return t_Out;
     }
