@@ -18,10 +18,11 @@ on the same machine, and their ratio:
   options on    GetGPSData round trip p50 with every field option and both bus
                 options on, vs. the round trip p50 without them
   wake-ups      voluntary context switches per second over 20 s without bus traffic,
-                and CPU seconds per hour, in four states; the floor is the same
-                daemon built with every wait capped at 50 ms (xlocd_wait50), run
-                beside it on a bus of its own
-  call after sleep  one GetGPSData round trip after 20 s asleep, same floor
+                and CPU seconds per hour, in four states; the floor is the design's
+                pacing alone (bench/design_pace.c: a libdbus loop waiting at most
+                50 ms a pass), run beside it on a bus of its own
+  call after sleep  one GetGPSData round trip after 20 s asleep, vs. a call to the
+                stand-in peer after the same sleep
 """
 import argparse
 import json
@@ -181,10 +182,17 @@ WAKE_CASES = [  # (name, gpsd: "1hz", "silent" or None, config lines, with xcord
     ("watchdog 10, gpsd silent", "silent", "watchdog_interval=10\n", True)]
 
 
-class WakeRun:
-    """One daemon build in one state, on a bus of its own."""
+def switches_and_cpu(pid):
+    status = pathlib.Path(f"/proc/{pid}/status").read_text()
+    switches = int(status.split("voluntary_ctxt_switches:")[1].split()[0])
+    cpu_ns = int(pathlib.Path(f"/proc/{pid}/schedstat").read_text().split()[0])
+    return switches, cpu_ns / 1e9
 
-    def __init__(self, binary, workdir, gpsd, extra, with_xcord):
+
+class WakeRun:
+    """xlocd in one state, on a bus of its own."""
+
+    def __init__(self, workdir, gpsd, extra, with_xcord):
         workdir.mkdir()
         self.bus, self.stack = rig.Bus(), []
         self.env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
@@ -200,17 +208,12 @@ class WakeRun:
                                   {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK"},
                                   [rig.Peer.XCORD], bus=self.bus)
             self.stack.append(self.xcord)
-        self.daemon = rig.Daemon(binary, workdir, self.bus, f"Log_File={workdir / 'log'}\n"
-                                 f"RTC_path=\ngps_tcp_port={port}\n{extra}")
+        self.daemon = rig.Daemon(BUILD / "src/xlocd", workdir, self.bus,
+                                 f"Log_File={workdir / 'log'}\nRTC_path=\ngps_tcp_port={port}\n{extra}")
+        self.pid = self.daemon.proc.pid
 
-    def sample(self):
-        status = pathlib.Path(f"/proc/{self.daemon.proc.pid}/status").read_text()
-        switches = int(status.split("voluntary_ctxt_switches:")[1].split()[0])
-        cpu_ns = int(pathlib.Path(f"/proc/{self.daemon.proc.pid}/schedstat").read_text().split()[0])
-        return switches, cpu_ns / 1e9
-
-    def first_call_us(self):
-        out = subprocess.run([CLIENT, "--calls", "1"], capture_output=True, text=True,
+    def first_call_us(self, *args):
+        out = subprocess.run([CLIENT, "--calls", "1", *args], capture_output=True, text=True,
                              env=self.env, timeout=60)
         return json.loads(out.stdout)["p50_us"]
 
@@ -221,17 +224,37 @@ class WakeRun:
         self.bus.stop()
 
 
+class FloorRun(WakeRun):
+    """The design's pacing alone, beside a stand-in peer to call after the sleep."""
+
+    def __init__(self, workdir):  # pylint: disable=super-init-not-called
+        workdir.mkdir()
+        self.bus = rig.Bus()
+        self.env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
+        self.peer = rig.Peer(PEER, "/dev/null", "xcord", {"Ping": "twelve"}, [], bus=self.bus)
+        self.pace = rig.Proc([BUILD / "bench/design_pace"], env=self.env, stdout=subprocess.PIPE)
+        self.pace.p.stdout.readline()
+        self.pid = self.pace.pid
+
+    def first_call_us(self, *args):
+        return super().first_call_us("--peer", "xcord", "--member", "Ping")
+
+    def stop(self):
+        self.pace.stop()
+        self.peer.stop()
+        self.bus.stop()
+
+
 def measure_wakeups(workdir, seconds):
     rows = []
     for i, (name, gpsd, extra, with_xcord) in enumerate(WAKE_CASES):
-        runs = [WakeRun(BUILD / binary, workdir / f"wake-{i}-{binary.name}", gpsd, extra,
-                        with_xcord)
-                for binary in (pathlib.Path("src/xlocd"), pathlib.Path("src/xlocd_wait50"))]
+        runs = [WakeRun(workdir / f"wake-{i}", gpsd, extra, with_xcord),
+                FloorRun(workdir / f"floor-{i}")]
         try:
             time.sleep(3)  # past start-up and the first fixes
-            before = [r.sample() for r in runs]
+            before = [switches_and_cpu(r.pid) for r in runs]
             time.sleep(seconds)
-            after = [r.sample() for r in runs]
+            after = [switches_and_cpu(r.pid) for r in runs]
             rate = [(a[0] - b[0]) / seconds for a, b in zip(after, before)]
             cpu = [(a[1] - b[1]) / seconds * 3600 for a, b in zip(after, before)]
             rows += [(f"wake-ups: {name}", rate[0], rate[1], "/s"),
@@ -239,9 +262,9 @@ def measure_wakeups(workdir, seconds):
             if gpsd == "silent" and not with_xcord:
                 rows.append(("call after sleep", *[r.first_call_us() for r in runs], "us"))
             if with_xcord:  # the first gap depends on where in the second the start fell
-                gaps = [[b["t"] - a["t"] for a, b in zip(t[1:], t[2:])] for t in
-                        (r.xcord.messages("TriggerWatchdog") for r in runs)]
-                rows.append(("watchdog gap, max", max(gaps[0]), max(gaps[1]), "s"))
+                triggers = runs[0].xcord.messages("TriggerWatchdog")
+                gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
+                rows.append(("watchdog gap, max", max(gaps), None, "s"))
         finally:
             for r in runs:
                 r.stop()
