@@ -195,7 +195,8 @@ std::int32_t s32_Config_Read(FILE* pt_File, T_Config* pt_Config) {
           std::pair{"fix_max_age", &t_Cfg.s32_FixMaxAge},
           std::pair{"clock_min_fixes", &t_Cfg.s32_ClockMinFixes},
           std::pair{"gps_data_signal", &t_Cfg.s32_GpsDataSignal},
-          std::pair{"introspection", &t_Cfg.s32_Introspection}}) {
+          std::pair{"introspection", &t_Cfg.s32_Introspection},
+          std::pair{"exit_on_bus_loss", &t_Cfg.s32_ExitOnBusLoss}}) {
         if (b_Found(pc_Key)) {
             mv_Config_ScanInt(acn_Value, ps32_Field);
         }

@@ -27,6 +27,7 @@ struct T_Config {
     std::int64_t s64_ClockNotBefore; // clock_not_before: seconds since 1970 (UTC)
     std::int32_t s32_GpsDataSignal;  // gps_data_signal: 1 sends GPSData on changes
     std::int32_t s32_Introspection;  // introspection: 1 answers Introspect and Peer
+    std::int32_t s32_ExitOnBusLoss;  // exit_on_bus_loss: seconds a mute bus is given
 };
 
 // Seconds since 1970 of 00:00 UTC on a "YYYY-MM-DD" date, or -1 for any other text.

@@ -50,6 +50,9 @@ CallResult t_CallBlocking(DBusConnection* pt_Connection, const CallTarget& t_Tar
     if (!pf_Append(&t_Iter)) {
         return {CallStage::NotBuilt, nullptr};
     }
+    if (!dbus_connection_get_is_connected(pt_Connection)) {
+        return {CallStage::NoPending, nullptr}; // libdbus gives none on a closed connection
+    }
     // A call that cannot be written within the send bound is not waited for: the
     // reply timeout counts only once the bus has taken it.
     const timespec t_Start = t_SendStart();

@@ -116,9 +116,12 @@ void v_DBUS_SetEventCallbacks(pf_DBUS_OnTwoTexts pf_OnSms, pf_DBUS_OnText pf_OnH
 }
 
 int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client) {
-    if (pt_Client == nullptr || orb::b_Dead(pt_Client->pt_Connection)) {
+    if (pt_Client == nullptr || pt_Client->pt_Connection == nullptr) {
         return -10;
     }
+    // On a connection the bus has closed, what is queued is still drained: libdbus ends
+    // it with the local Disconnected signal, which pf_OnOtherMessage receives, and that
+    // is how an application learns that its connection is gone.
     // A callback may unregister (or register anew): the drain holds its own reference
     // and ends as soon as the record no longer holds this connection.
     DBusConnection* pt_Connection = dbus_connection_ref(pt_Client->pt_Connection);

@@ -67,8 +67,8 @@ int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client) {
     if (pt_Client == nullptr) {
         return -5;
     }
-    if (orb::b_Dead(pt_Client->pt_Connection)) {
-        return -2;
+    if (pt_Client->pt_Connection == nullptr) {
+        return -2; // a connection the bus has closed gives no pending call: -4 below
     }
     const auto b_AppendRegistration = [pt_Client](DBusMessageIter* pt_Iter) {
         return orb::b_AppendText(pt_Iter, pt_Client->acn_Name) &&

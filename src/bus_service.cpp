@@ -2,19 +2,24 @@
 
 #include "dbus_owners.hpp"
 #include "gps_data_fields.hpp"
+#include "hello_pace.h"
 #include "introspection.h"
 #include "log.h"
 #include "reply.h"
 #include "timebase.h"
 #include "xlocd.h"
 
+#include <cmath>
 #include <cstdio>
 #include <initializer_list>
 
 namespace {
 
-bool gb_OutputStalled;        // the bus has not taken our last message within the bound
-double gf64_LastStall = -1e9; // CLOCK_BOOTTIME seconds the output was last seen stalled
+bool gb_OutputStalled;         // the bus has not taken our last message within the bound
+double gf64_LastStall = -1e9;  // CLOCK_BOOTTIME seconds the output was last seen stalled
+double gf64_LastProgress;      // ... the bus last took something, or nothing waited
+long gs64_Queued;              // bytes waiting for the bus at the last look
+T_HelloPace gt_HelloPace;
 
 void mv_BusService_Identity() {
     std::snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", XLOCD_NAME);
@@ -26,10 +31,14 @@ void mv_BusService_Identity() {
 
 // No error object: the bus's answers are not awaited. It refuses the last rule
 // ("method" is no message type); that error arrives later and is released unread.
+// The broadcast rule takes WhoIsThere only, a difference from the design's rule for
+// every broadcast: the daemon would release the others unread, its own HELLOs among
+// them, and a bus that queues them for a slow reader (dbus-broker charges the queue
+// to each sender) can end up disconnecting it under a flood.
 void mv_BusService_AddMatches() {
-    for (const char* pc_Rule :
-         {"type='signal',interface='zel.orb.broadcast'", "type='signal',interface='zel.orb.xlocd'",
-          "type='method',interface='zel.orb.xlocd'"}) {
+    for (const char* pc_Rule : {"type='signal',interface='zel.orb.broadcast',member='WhoIsThere'",
+                                "type='signal',interface='zel.orb.xlocd'",
+                                "type='method',interface='zel.orb.xlocd'"}) {
         dbus_bus_add_match(gt_Client.pt_Connection, pc_Rule, nullptr);
         orb::b_FlushBounded(gt_Client.pt_Connection, orb::t_SendStart());
     }
@@ -39,13 +48,19 @@ void mv_BusService_AddMatches() {
 // ours (a subscriber that never reads can pin our messages until the bus stops
 // reading us). One log line per episode; under attack the bus lets a little through
 // now and then, so an episode ends only after kEpisodeGap seconds without a stall.
-void mv_BusService_WatchOutput() {
+void mv_BusService_WatchOutput(double f64_Now) {
     constexpr double kEpisodeGap = 10.0;
     DBusConnection* pt_Connection = gt_Client.pt_Connection;
     gb_OutputStalled =
         !orb::b_Dead(pt_Connection) && dbus_connection_has_messages_to_send(pt_Connection);
+    // Nothing new is queued behind a stalled message, so a queue that does not shrink
+    // is a bus that takes nothing.
+    const long s64_Queued = gb_OutputStalled ? dbus_connection_get_outgoing_size(pt_Connection) : 0;
+    if (s64_Queued == 0 || s64_Queued < gs64_Queued) {
+        gf64_LastProgress = f64_Now;
+    }
+    gs64_Queued = s64_Queued;
     if (gb_OutputStalled) {
-        const double f64_Now = f64_Timebase_Boot();
         if (f64_Now - gf64_LastStall > kEpisodeGap) {
             s32_Log_Write("The bus takes no messages from xlocd: sends are dropped until it does");
         }
@@ -53,13 +68,32 @@ void mv_BusService_WatchOutput() {
     }
 }
 
-void mv_BusService_Serve(DBusMessage* pt_Message) {
+// GetGPSData on another interface reaches the daemon under the shipped policy, which
+// cannot admit the call without an interface otherwise: it is answered at once, so that
+// no admitted call waits for its timeout.
+void mv_BusService_RefuseInterface(DBusMessage* pt_Call) {
+    if (dbus_message_get_no_reply(pt_Call)) {
+        return;
+    }
+    orb::Message pt_Error(
+        dbus_message_new_error(pt_Call, DBUS_ERROR_UNKNOWN_INTERFACE, "no such interface"));
+    if (pt_Error) {
+        orb::e_SendBounded(gt_Client.pt_Connection, pt_Error.get());
+    }
+}
+
+void mv_BusService_Serve(DBusMessage* pt_Message, double f64_Now) {
     if (dbus_message_is_signal(pt_Message, "zel.orb.broadcast", "WhoIsThere")) {
-        s32_DBUS_SendHello(&gt_Client);
+        if (b_HelloPace_Ask(&gt_HelloPace, f64_Now)) {
+            s32_DBUS_SendHello(&gt_Client);
+        }
     } else if (dbus_message_is_method_call(pt_Message, orb::kXlocdName, "GetGPSData")) {
         ms32_Process_GetData(pt_Message);
     } else if (gt_Config.s32_Introspection > 0) {
         b_Introspection_Answer(pt_Message);
+    } else if (dbus_message_get_type(pt_Message) == DBUS_MESSAGE_TYPE_METHOD_CALL &&
+               dbus_message_has_member(pt_Message, "GetGPSData")) {
+        mv_BusService_RefuseInterface(pt_Message); // on another interface: see above
     }
     // Everything else is released unanswered.
 }
@@ -94,7 +128,7 @@ void v_BusService_LimitReading(bool b_Limit) {
     }
 }
 
-void v_BusService_Pass() {
+void v_BusService_Pass(double f64_Now) {
     DBusConnection* pt_Connection = gt_Client.pt_Connection;
     // While libdbus already holds messages, every send has written what it could:
     // a burst is served back to back, one message per pass, and the socket is read
@@ -103,9 +137,33 @@ void v_BusService_Pass() {
         dbus_connection_read_write(pt_Connection, 0);
     }
     if (orb::Message pt_Message{dbus_connection_pop_message(pt_Connection)}) {
-        mv_BusService_Serve(pt_Message.get());
+        mv_BusService_Serve(pt_Message.get(), f64_Now);
     }
-    mv_BusService_WatchOutput();
+    if (b_HelloPace_Take(&gt_HelloPace, f64_Now)) {
+        s32_DBUS_SendHello(&gt_Client);
+    }
+    mv_BusService_WatchOutput(f64_Now);
+}
+
+double f64_BusService_NextDue() {
+    const double f64_Muted = gt_Config.s32_ExitOnBusLoss > 0 && gb_OutputStalled
+                                 ? gf64_LastProgress + gt_Config.s32_ExitOnBusLoss
+                                 : INFINITY;
+    return std::fmin(f64_HelloPace_Due(gt_HelloPace), f64_Muted);
+}
+
+const char* pc_BusService_Lost(double f64_Now) {
+    if (gt_Config.s32_ExitOnBusLoss <= 0) {
+        return nullptr; // as designed: off the bus, alive, stoppable
+    }
+    if (!dbus_connection_get_is_connected(gt_Client.pt_Connection)) {
+        return "Lost the system bus: xlocd ends for its service manager to start it again";
+    }
+    if (gb_OutputStalled && f64_Now - gf64_LastProgress >= gt_Config.s32_ExitOnBusLoss) {
+        return "The bus takes nothing from xlocd: xlocd ends for its service manager to start "
+               "it again";
+    }
+    return nullptr;
 }
 
 bool b_BusService_Due() {

@@ -16,9 +16,18 @@ std::int32_t s32_BusService_Start();
 // behind the limit.
 void v_BusService_LimitReading(bool b_Limit);
 
-// One pass: reads what the socket holds (unless libdbus holds a message already),
-// then takes at most one message and serves it.
-void v_BusService_Pass();
+// One pass at f64_Now (CLOCK_BOOTTIME seconds): reads what the socket holds (unless
+// libdbus holds a message already), then takes at most one message and serves it, and
+// sends a HELLO that WhoIsThere left owed.
+void v_BusService_Pass(double f64_Now);
+
+// When the bus service next needs a pass: an owed HELLO, or the end of the time a
+// stalled bus is given. Infinite when there is none.
+double f64_BusService_NextDue();
+
+// exit_on_bus_loss=N: the log line that says why the daemon must end, when the bus has
+// disconnected it or has taken nothing from it for N seconds; null otherwise.
+const char* pc_BusService_Lost(double f64_Now);
 
 // libdbus holds a message already: the next pass is due at once.
 bool b_BusService_Due();

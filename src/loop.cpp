@@ -5,6 +5,7 @@
 #include "fix_state.h"
 #include "gps_signal.h"
 #include "gpsd_link.h"
+#include "log.h"
 #include "next_wait.h"
 #include "shutdown.h"
 #include "timebase.h"
@@ -83,10 +84,11 @@ T_Deadlines mt_Loop_Pass() {
         t_Next.v_Wall(s64_ClockSync_NextDeadline());
     }
     v_Signal_AfterFold();
-    v_BusService_Pass();
+    v_BusService_Pass(f64_Boot);
     t_Next.b_Now = t_Next.b_Now || b_Gpsd_LineWaiting() || b_BusService_Due();
     t_Next.v_Boot(f64_Gpsd_NextDue());
     t_Next.v_Boot(f64_FixState_Expiry());
+    t_Next.v_Boot(f64_BusService_NextDue());
     return t_Next;
 }
 
@@ -144,6 +146,10 @@ void v_MainLoop() {
         const T_Deadlines t_Next = mt_Loop_Pass();
         if (u8_Quit == 1) {
             mv_Shutdown();
+        }
+        if (const char* pc_Why = pc_BusService_Lost(f64_Timebase_Boot())) {
+            s32_Log_Write(pc_Why);
+            v_Shutdown_WithStatus(1);
         }
         mv_Loop_Wait(t_Next);
     }

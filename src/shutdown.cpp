@@ -8,10 +8,14 @@
 #include <cstdlib>
 
 void mv_Shutdown() {
+    v_Shutdown_WithStatus(0);
+}
+
+void v_Shutdown_WithStatus(int s32_Status) {
     v_BusService_LimitReading(false); // CancelWatchdog's reply must not wait behind it
     v_Watchdog_Cancel();
     v_BusService_Goodbye();
     s32_Log_Close();
     v_Gpsd_Close();
-    std::exit(0);
+    std::exit(s32_Status);
 }

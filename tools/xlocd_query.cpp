@@ -185,9 +185,23 @@ int s32_Follow_NewOwner(T_DBUS_Client* pt_Client, const Options& t_Options, Foll
     return s32_Result;
 }
 
+// The bus's own word that zel.orb.xlocd has a new owner. Anyone may send a signal
+// straight to the tool, so the sender and the name are checked, and only a real
+// change of owner counts.
+bool b_Follow_NewOwner(DBusMessage* pt_Message, const Follow& t_F) {
+    const char* pc_Name = nullptr;
+    const char* pc_Old = nullptr;
+    const char* pc_New = nullptr;
+    return dbus_message_is_signal(pt_Message, DBUS_INTERFACE_DBUS, "NameOwnerChanged") &&
+           dbus_message_has_sender(pt_Message, DBUS_SERVICE_DBUS) &&
+           dbus_message_get_args(pt_Message, nullptr, DBUS_TYPE_STRING, &pc_Name, DBUS_TYPE_STRING,
+                                 &pc_Old, DBUS_TYPE_STRING, &pc_New, DBUS_TYPE_INVALID) &&
+           std::strcmp(pc_Name, orb::kXlocdName) == 0 && std::strcmp(pc_New, t_F.acn_Owner) != 0;
+}
+
 void v_Follow_Take(DBusMessage* pt_Message, T_DBUS_Client* pt_Client, const Options& t_Options,
                    Follow* pt_F) {
-    if (dbus_message_is_signal(pt_Message, DBUS_INTERFACE_DBUS, "NameOwnerChanged")) {
+    if (b_Follow_NewOwner(pt_Message, *pt_F)) {
         s32_Follow_NewOwner(pt_Client, t_Options, pt_F);
     } else if (const char* pc_Sender = dbus_message_get_sender(pt_Message);
                dbus_message_is_signal(pt_Message, orb::kXlocdName, "GPSData") &&

@@ -18,9 +18,10 @@
  * sends: a message that cannot go out within that bound (a bus that stopped
  * reading this connection) is dropped and gives the code for "not handed over",
  * and nothing is queued behind it. A connection the bus has closed counts as no
- * connection: every operation then gives its no-connection code. Any operation
- * may be called from a receiver callback. Not thread-safe: use one record and the
- * receiver from one thread.
+ * connection: every operation then gives its no-connection code, except
+ * RegisterWatchdog (-4, no pending call) and ReceiveEvents (it drains what is
+ * queued). Any operation may be called from a receiver callback. Not
+ * thread-safe: use one record and the receiver from one thread.
  */
 #ifndef ORB_CLIENT_H
 #define ORB_CLIENT_H
@@ -89,7 +90,8 @@ int32_t s32_DBUS_SendWhoIsThere(T_DBUS_Client* pt_Client);
 /* Method call RegisterWatchdog(s name, u pid, s acn_WatchdogCmd, u interval)
  * to "zel.orb.xcord". Blocks for the answer.
  * 0 the reply text begins with "OK"; -5 null record; -2 no connection or not
- * handed over; -4 no pending call; -1 no reply; -10 reply without arguments;
+ * handed over; -4 no pending call (a connection the bus has closed); -1 no reply;
+ * -10 reply without arguments;
  * -9 not built, first argument not a string, or text not "OK...".
  * An error reply is read like an answer: its first argument is the error text. */
 int32_t s32_DBUS_RegisterWatchdog(T_DBUS_Client* pt_Client);
@@ -175,8 +177,13 @@ void v_DBUS_SetEventCallbacks(pf_DBUS_OnTwoTexts pf_OnSms, pf_DBUS_OnText pf_OnH
  * The application adds its own match rules first. 0 queue drained;
  * -9 stopped at a malformed event (missing argument, wrong type, text too
  * long), which was released; the rest waits for the next call;
- * -10 null record or no connection. A callback that unregisters, or registers
- * anew, ends the drain after it returns (0). Allocates nothing of its own. */
+ * -10 null record or no connection. On a connection the bus has closed, what is
+ * queued is drained all the same, ending with libdbus's local Disconnected signal
+ * (pf_OnOtherMessage gets it): that is how an application learns the connection is
+ * gone. libdbus ends the process (_exit(1)) as it hands that signal out, unless the
+ * application has called dbus_connection_set_exit_on_disconnect(pt_Connection, FALSE)
+ * after s32_DBUS_Register, as xlocd does. A callback that unregisters, or registers anew, ends the drain after it
+ * returns (0). Allocates nothing of its own. */
 int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client);
 
 #ifdef __cplusplus
