@@ -91,12 +91,23 @@ def test_a_bus_that_goes_away_leaves_the_daemon_reading_gpsd_and_stoppable(json_
         server.watching.wait(5)
     finally:
         bus.stop()
-    time.sleep(0.3)
     server.send(rig.tpv())  # a fix is still read: the RTC step shows it
     daemon.wait_log(f"mv_SetSystemTime: Setting RTC from GPS FAILED! (could not open "
                     f"{tmp_path / 'no-rtc'})")
     start = time.monotonic()
-    assert daemon.terminate() == 0 and time.monotonic() - start < 1.0
+    assert daemon.terminate() == 0 and time.monotonic() - start < 1.0 * rig.SCALE
+
+
+def test_with_exit_on_bus_loss_a_bus_that_goes_away_ends_the_daemon_with_1(tmp_path):
+    bus = rig.Bus()
+    try:
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, rig.free_port(),
+                                                              exit_on_bus_loss=30))
+    finally:
+        bus.stop()
+    assert daemon.proc.p.wait(5 * rig.SCALE) == 1
+    assert daemon.log_lines()[-1] == ("Lost the system bus: xlocd ends for its service manager "
+                                      "to start it again")
 
 
 def test_a_stop_signal_at_any_moment_ends_a_sleeping_daemon_within_a_second(xlocd, json_gpsd):
@@ -112,17 +123,23 @@ def test_a_stop_signal_at_any_moment_ends_a_sleeping_daemon_within_a_second(xloc
 STUCK = """
 import dbus, sys, time
 bus = dbus.bus.BusConnection(sys.argv[1])
-bus.add_match_string("type='signal',member='HELLO'")
+bus.add_match_string(sys.argv[2])
 print("subscribed", flush=True)
 time.sleep(600)  # and never reads
 """
-FLOOD = """
-import dbus, dbus.lowlevel, sys
-bus = dbus.bus.BusConnection(sys.argv[1])
-for _ in range(20000):
-    bus.send_message(dbus.lowlevel.SignalMessage("/f", "zel.orb.broadcast", "WhoIsThere"))
-bus.flush()
-"""
+
+
+def stuck_subscriber(bus, rule):
+    """A subscriber to the rule that never reads what it gets."""
+    stuck = rig.Proc(["/usr/bin/python3", "-c", STUCK, bus.address, rule], stdout=subprocess.PIPE)
+    stuck.p.stdout.readline()
+    return stuck
+
+
+def blast(server, count):
+    """TPV reports a second apart each, all at once: one GPSData signal each."""
+    server.send(*[rig.tpv(time_=time.strftime("%Y-%m-%dT%H:%M:%S.000Z", time.gmtime(1796515200 + i)))
+                  for i in range(count)])
 
 
 def answered_soon(daemon):
@@ -136,25 +153,42 @@ def answered_soon(daemon):
     return rig.wait_for(ask, 10, what="an answer")
 
 
-def test_a_subscriber_that_never_reads_cannot_freeze_the_daemon(json_gpsd, tmp_path):
-    """With a system bus's equal limits, the bus stops reading the daemon once the
-    subscriber holds the daemon's whole allowance of HELLOs (the README's remedy, a smaller
-    max_outgoing_bytes, was measured by hand)."""
-    bus, server = rig.Bus(limits={"max_incoming_bytes": 300000, "max_outgoing_bytes": 300000}), \
+def test_a_subscriber_that_never_reads_costs_sends_not_the_loop(json_gpsd, tmp_path):
+    """With a system bus's equal limits the bus stops reading the daemon once the
+    subscriber holds the daemon's whole allowance. Sends are dropped then, one log line
+    for the episode, and the loop goes on; once the subscriber goes, answers go out."""
+    bus, server = rig.Bus(limits={"max_incoming_bytes": 100000, "max_outgoing_bytes": 100000}), \
         json_gpsd()
     try:
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, server.port))
-        stuck = rig.Proc(["/usr/bin/python3", "-c", STUCK, bus.address], stdout=subprocess.PIPE)
-        stuck.p.stdout.readline()
-        subprocess.run(["/usr/bin/python3", "-c", FLOOD, bus.address], check=True, timeout=60)
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, server.port,
+                                                              gps_data_signal=1))
+        stuck = stuck_subscriber(bus, "type='signal',interface='zel.orb.xlocd'")
+        blast(server, 1000)
         stalled = "The bus takes no messages from xlocd: sends are dropped until it does"
-        daemon.wait_log(stalled, timeout=10)
-        server.send(rig.tpv())  # still read meanwhile
+        daemon.wait_log(stalled, timeout=20)
         stuck.stop()  # the bus reads the daemon again, and what waited goes out
         assert answered_soon(daemon)[0] == "NMEA"
         start = time.monotonic()
-        assert daemon.terminate() == 0 and time.monotonic() - start < 1.0
+        assert daemon.terminate() == 0 and time.monotonic() - start < 1.0 * rig.SCALE
         assert daemon.log_lines().count(stalled) == 1  # one line per episode
+    finally:
+        bus.stop()
+
+
+def test_with_exit_on_bus_loss_a_bus_that_takes_nothing_ends_the_daemon_with_1(json_gpsd,
+                                                                               tmp_path):
+    bus, server = rig.Bus(limits={"max_incoming_bytes": 100000, "max_outgoing_bytes": 100000}), \
+        json_gpsd()
+    try:
+        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(tmp_path, server.port,
+                                                              gps_data_signal=1,
+                                                              exit_on_bus_loss=2))
+        stuck = stuck_subscriber(bus, "type='signal',interface='zel.orb.xlocd'")
+        blast(server, 1000)
+        assert daemon.proc.p.wait(30 * rig.SCALE) == 1
+        assert daemon.log_lines()[-1] == ("The bus takes nothing from xlocd: xlocd ends for its "
+                                          "service manager to start it again")
+        stuck.stop()
     finally:
         bus.stop()
 

@@ -95,7 +95,7 @@ def test_a_callback_that_unregisters_ends_the_drain_and_later_calls_say_no_conne
     assert [receiver.result(c) for c in ("drain", "hello", "whoisthere")] == [-10, -1, -2]
 
 
-def test_on_a_connection_the_bus_has_closed_every_operation_says_no_connection():
+def test_on_a_connection_the_bus_has_closed_each_operation_gives_its_code():
     bus = rig.Bus()
     d = rig.Driver(DRIVER, bus)
     try:
@@ -103,9 +103,22 @@ def test_on_a_connection_the_bus_has_closed_every_operation_says_no_connection()
     finally:
         bus.stop()
     commands = {"hello": -1, "goodbye": -1, "whoisthere": -2, "trigger": -1, "cancel": -1,
-                "ignition": -1, "gpsdata": -1, "stayalive 1": -1, "watchdog 10 x": -2,
-                "notify a b c": -2, "request a b 8 c": -1, "drain": -10, "unregister": -10}
+                "ignition": -1, "gpsdata": -1, "stayalive 1": -1, "watchdog 10 x": -4,
+                "notify a b c": -2, "request a b 8 c": -1}
     assert {c: d.result(c) for c in commands} == commands
+    d.stop()
+
+
+def test_a_closed_connection_is_told_to_the_catch_all_as_libdbus_says_it():
+    bus = rig.Bus()
+    d = rig.Driver(DRIVER, bus)
+    try:
+        assert d.result("register testapp1") == 0 and d.result("callbacks other") == 0
+    finally:
+        bus.stop()
+    got, result = events(d)  # what the bus sent before (NameAcquired), then the close
+    assert (got[-1], result) == ("other signal Disconnected", 0)
+    assert [d.result(c) for c in ("drain", "unregister", "drain")] == [0, -10, -10]
     d.stop()
 
 

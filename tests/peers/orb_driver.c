@@ -87,7 +87,10 @@ static int32_t register_as(char** a) {
     snprintf(gt_Client.acn_Version, sizeof gt_Client.acn_Version, "%s", *a[2] ? a[2] : "v1");
     snprintf(gt_Client.acn_Info, sizeof gt_Client.acn_Info, "info");
     snprintf(gt_Client.acn_Description, sizeof gt_Client.acn_Description, "test driver");
-    return s32_DBUS_Register(gp_Client);
+    int32_t result = s32_DBUS_Register(gp_Client);
+    if (gp_Client && gt_Client.pt_Connection) /* to learn of a lost bus, not be ended by it */
+        dbus_connection_set_exit_on_disconnect(gt_Client.pt_Connection, FALSE);
+    return result;
 }
 
 static int32_t watchdog(char** a) {
