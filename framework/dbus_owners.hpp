@@ -97,10 +97,11 @@ inline bool b_FlushBounded(DBusConnection* pt_Connection, const timespec& t_Star
     while (dbus_connection_has_messages_to_send(pt_Connection)) {
         timespec t_Now{};
         clock_gettime(CLOCK_MONOTONIC, &t_Now);
-        const long s32_Spent = (t_Now.tv_sec - t_Start.tv_sec) * 1000 +
-                               (t_Now.tv_nsec - t_Start.tv_nsec) / 1000000;
+        const long s32_Spent =
+            (t_Now.tv_sec - t_Start.tv_sec) * 1000 + (t_Now.tv_nsec - t_Start.tv_nsec) / 1000000;
         if (s32_Spent >= kSendBoundMs ||
-            !dbus_connection_read_write(pt_Connection, static_cast<int>(kSendBoundMs - s32_Spent))) {
+            !dbus_connection_read_write(pt_Connection,
+                                        static_cast<int>(kSendBoundMs - s32_Spent))) {
             return !dbus_connection_has_messages_to_send(pt_Connection);
         }
     }

@@ -15,8 +15,8 @@ constexpr const char* kXlocdName = "zel.orb.xlocd";
 constexpr const char* kXlocdPath = "/zel/orb/xlocd/Object";
 
 struct GpsDataField {
-    const char* pc_Name;                     // the record's field name, as introspection shows it
-    charn (T_DBUS_GPS_Data::*pt_Text)[32];   // the field itself
+    const char* pc_Name;                   // the record's field name, as introspection shows it
+    charn (T_DBUS_GPS_Data::*pt_Text)[32]; // the field itself
 };
 
 constexpr std::array<GpsDataField, 12> kGpsDataFields = {{

@@ -15,10 +15,10 @@
 
 namespace {
 
-bool gb_OutputStalled;         // the bus has not taken our last message within the bound
-double gf64_LastStall = -1e9;  // CLOCK_BOOTTIME seconds the output was last seen stalled
-double gf64_LastProgress;      // ... the bus last took something, or nothing waited
-long gs64_Queued;              // bytes waiting for the bus at the last look
+bool gb_OutputStalled;        // the bus has not taken our last message within the bound
+double gf64_LastStall = -1e9; // CLOCK_BOOTTIME seconds the output was last seen stalled
+double gf64_LastProgress;     // ... the bus last took something, or nothing waited
+long gs64_Queued;             // bytes waiting for the bus at the last look
 T_HelloPace gt_HelloPace;
 
 void mv_BusService_Identity() {
@@ -36,9 +36,9 @@ void mv_BusService_Identity() {
 // them, and a bus that queues them for a slow reader (dbus-broker charges the queue
 // to each sender) can end up disconnecting it under a flood.
 void mv_BusService_AddMatches() {
-    for (const char* pc_Rule : {"type='signal',interface='zel.orb.broadcast',member='WhoIsThere'",
-                                "type='signal',interface='zel.orb.xlocd'",
-                                "type='method',interface='zel.orb.xlocd'"}) {
+    for (const char* pc_Rule :
+         {"type='signal',interface='zel.orb.broadcast',member='WhoIsThere'",
+          "type='signal',interface='zel.orb.xlocd'", "type='method',interface='zel.orb.xlocd'"}) {
         dbus_bus_add_match(gt_Client.pt_Connection, pc_Rule, nullptr);
         orb::b_FlushBounded(gt_Client.pt_Connection, orb::t_SendStart());
     }
@@ -120,7 +120,7 @@ std::int32_t s32_BusService_Start() {
 void v_BusService_LimitReading(bool b_Limit) {
     // The loop takes one message per pass: a flood (WhoIsThere) waits in the bus, which
     // has limits for it, rather than in our memory.
-    constexpr long kLoopBytes = 64 * 1024;
+    constexpr long kLoopBytes = 64L * 1024;
     constexpr long kBlockingBytes = 64L * 1024 * 1024; // libdbus's own default
     if (gt_Client.pt_Connection != nullptr) {
         dbus_connection_set_max_received_size(gt_Client.pt_Connection,

@@ -10,8 +10,10 @@ namespace {
 
 // Every non-empty line of the help and manual texts ends with one blank;
 // printing adds it, so the tables cannot drift from that rule.
+constexpr std::string_view kTitle =
+    "xlocd " XLOCD_VERSION " - daemon provides GPS information on request";
 constexpr std::string_view kHelpLines[] = {
-    "xlocd " XLOCD_VERSION " - daemon provides GPS information on request",
+    kTitle,
     "",
     "Usage: xlocd <config-file> [-h] [-v] [-m]",
     "Requires: configuration file",

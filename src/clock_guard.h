@@ -19,4 +19,3 @@ enum class ClockRefusal { None, TooFewFixes, BeforeDate };
 void v_ClockGuard_Fold(T_ClockGuard* pt_Guard, bool b_Position, bool b_Fix, double f64_FixTime);
 ClockRefusal e_ClockGuard_Check(const T_ClockGuard& t_Guard, std::int32_t s32_MinFixes,
                                 std::int64_t s64_NotBefore, double f64_FixTime);
-

@@ -23,8 +23,8 @@ constexpr std::time_t kLastSecondOf2009 = 1262303999;
 constexpr const char* kRtcMarkerFile = "/tmp/RTC_updated";
 
 T_ClockGuard gt_ClockGuard;
-std::int32_t s32_SyncPending = 1;  // the first valid fix syncs
-std::int64_t s64_NextSyncTime;     // wall-clock seconds; 64 bits, so past 2038 too
+std::int32_t s32_SyncPending = 1; // the first valid fix syncs
+std::int64_t s64_NextSyncTime;    // wall-clock seconds; 64 bits, so past 2038 too
 bool gb_Rearmed; // the last step set the sync pending again: the next pass tries it
 
 void mv_Clock_Shell(const char* pc_Command) {
@@ -49,9 +49,8 @@ void mv_Clock_SetSystemClock(const char (&acn_Date)[XLOCD_DATE_TEXT_SIZE]) {
 void mv_Clock_MarkRtcUpdate(const char* pc_Text) {
     char acn_Line[80];
     const int s32_Len = std::snprintf(acn_Line, sizeof acn_Line, "%s\n", pc_Text);
-    const int s32_Fd = open(kRtcMarkerFile,
-                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                            0666);
+    const int s32_Fd = open(
+        kRtcMarkerFile, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     struct stat t_Stat {};
     const bool b_Ours = s32_Fd >= 0 && fstat(s32_Fd, &t_Stat) == 0 && S_ISREG(t_Stat.st_mode) &&
                         t_Stat.st_nlink == 1 && t_Stat.st_uid == geteuid();
@@ -59,8 +58,7 @@ void mv_Clock_MarkRtcUpdate(const char* pc_Text) {
         v_Log_Printf("mv_SetSystemTime: %s is not a plain file of ours, marker skipped",
                      kRtcMarkerFile);
     } else if (!b_Ours || write(s32_Fd, acn_Line, static_cast<std::size_t>(s32_Len)) != s32_Len) {
-        v_Log_Printf("mv_SetSystemTime: could not append to %s (errno: %d)", kRtcMarkerFile,
-                     errno);
+        v_Log_Printf("mv_SetSystemTime: could not append to %s (errno: %d)", kRtcMarkerFile, errno);
     }
     if (s32_Fd >= 0) {
         close(s32_Fd);

@@ -43,9 +43,9 @@ GpsdConnect::State GpsdConnect::me_Next() {
     while (pt_Next != nullptr) {
         const addrinfo* pt_Address = pt_Next;
         pt_Next = pt_Next->ai_next;
-        s32_Socket = socket(pt_Address->ai_family,
-                            pt_Address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            pt_Address->ai_protocol);
+        s32_Socket =
+            socket(pt_Address->ai_family, pt_Address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                   pt_Address->ai_protocol);
         if (s32_Socket < 0) {
             s32_Failure = NL_NOSOCK;
             continue;

@@ -24,7 +24,7 @@ constexpr double kUnpacedAttempt = 0.05; // without gpsd_reconnect: the design's
 constexpr double kAttemptSeconds = 1.0;  // the bound of one whole attempt
 // gpsd's longest report is 10240 bytes (GPS_JSON_RESPONSE_MAX); libgps buffers two.
 // A line that fills the buffer comes from no gpsd: it ends the session.
-constexpr std::size_t kBufferBytes = 2 * 10240;
+constexpr std::size_t kBufferBytes = 2 * std::size_t{10240};
 // What gps_stream sends for WATCH_ENABLE | WATCH_JSON, and for WATCH_DISABLE.
 constexpr const char* kWatchOn = "?WATCH={\"enable\":true,\"json\":true};\n";
 constexpr const char* kWatchOff = "?WATCH={\"enable\":false,\"json\":false};\n";
@@ -37,10 +37,10 @@ enum class Link {
 };
 
 struct T_GpsdLink {
-    gps_data_t t_Data;              // libgps's record: gps_unpack fills it line by line
-    Link e_State = Link::Closed;    // Streaming or Stale: the design's s32_GpsdConnected
-    GpsdConnect t_Connect;          // the attempt under way, while Connecting
-    int s32_Fd = -1;                // the session's socket, while Streaming
+    gps_data_t t_Data;           // libgps's record: gps_unpack fills it line by line
+    Link e_State = Link::Closed; // Streaming or Stale: the design's s32_GpsdConnected
+    GpsdConnect t_Connect;       // the attempt under way, while Connecting
+    int s32_Fd = -1;             // the session's socket, while Streaming
     LineBuffer<kBufferBytes> t_Lines;
     char acn_Port[XLOCD_PORT_SIZE]; // the attempt's port text
     bool b_FirstAttempt;            // the attempt under way is start-up's

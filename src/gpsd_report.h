@@ -1,8 +1,8 @@
 // What libgps 3.22 (API 11) delivers, mapped to what the daemon's rules need.
 #pragma once
 
-#include "fix_rule.h"
 #include "config.h"
+#include "fix_rule.h"
 
 #include <gps.h>
 

@@ -11,8 +11,8 @@ struct T_HelloPace {
     static constexpr double kRate = 10.0;  // HELLOs a second after that
 
     double f64_Tokens = kBurst;
-    double f64_Last = 0;  // CLOCK_BOOTTIME seconds of the last refill
-    bool b_Owed = false;  // a WhoIsThere waits for the next HELLO
+    double f64_Last = 0; // CLOCK_BOOTTIME seconds of the last refill
+    bool b_Owed = false; // a WhoIsThere waits for the next HELLO
 };
 
 // A WhoIsThere at f64_Now: true when a HELLO goes out for it now.

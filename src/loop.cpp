@@ -24,10 +24,10 @@
 
 namespace {
 
-volatile std::uint8_t u8_Quit;     // set by the stop handler, read once per pass
-int gas32_Wake[2] = {-1, -1};      // the stop handler's self-pipe: read end, write end
-int gs32_StepFd = -1;              // readable when the wall clock is set
-double gf64_LastOffset;            // wall minus boot clock at the previous pass
+volatile std::uint8_t u8_Quit; // set by the stop handler, read once per pass
+int gas32_Wake[2] = {-1, -1};  // the stop handler's self-pipe: read end, write end
+int gs32_StepFd = -1;          // readable when the wall clock is set
+double gf64_LastOffset;        // wall minus boot clock at the previous pass
 
 void mv_SignalHandler(int) {
     u8_Quit = 1;

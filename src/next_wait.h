@@ -9,11 +9,13 @@
 struct T_Deadlines {
     static constexpr std::int64_t kNoWall = std::numeric_limits<std::int64_t>::max();
 
-    bool b_Now = false;                // work is waiting: no wait at all
-    std::int64_t s64_Wall = kNoWall;   // a whole wall-clock second, as `time` gives it
-    double f64_Boot = INFINITY;        // CLOCK_BOOTTIME seconds
+    bool b_Now = false;              // work is waiting: no wait at all
+    std::int64_t s64_Wall = kNoWall; // a whole wall-clock second, as `time` gives it
+    double f64_Boot = INFINITY;      // CLOCK_BOOTTIME seconds
 
-    void v_Wall(std::int64_t s64_Second) { s64_Wall = s64_Second < s64_Wall ? s64_Second : s64_Wall; }
+    void v_Wall(std::int64_t s64_Second) {
+        s64_Wall = s64_Second < s64_Wall ? s64_Second : s64_Wall;
+    }
     void v_Boot(double f64_Seconds) { f64_Boot = std::fmin(f64_Boot, f64_Seconds); }
 };
 

@@ -51,8 +51,8 @@ bool b_ParseNumber(const char* pc_Option, const char* pc_Text, int s32_Min, int 
     char* pc_End = nullptr;
     errno = 0;
     const long s64_Value = std::strtol(pc_Text, &pc_End, 10);
-    if (u32_Digits == 0 || pc_Text[u32_Digits] != '\0' || u32_Digits > 9 ||
-        s64_Value < s32_Min || s64_Value > s32_Max) {
+    if (u32_Digits == 0 || pc_Text[u32_Digits] != '\0' || u32_Digits > 9 || s64_Value < s32_Min ||
+        s64_Value > s32_Max) {
         std::fprintf(stderr, "xlocd-query: %s takes a whole number from %d to %d, not '%s'\n",
                      pc_Option, s32_Min, s32_Max, pc_Text);
         return false;
@@ -158,18 +158,18 @@ void v_Owner(DBusConnection* pt_Connection, char (&acn_Owner)[256]) {
         return;
     }
     orb::Error t_Error;
-    orb::Message pt_Reply(
-        dbus_connection_send_with_reply_and_block(pt_Connection, pt_Call.get(), 2000, t_Error.get()));
+    orb::Message pt_Reply(dbus_connection_send_with_reply_and_block(pt_Connection, pt_Call.get(),
+                                                                    2000, t_Error.get()));
     if (const char* pc_Owner = pt_Reply ? orb::pc_FirstString(pt_Reply.get()) : nullptr) {
         std::snprintf(acn_Owner, sizeof acn_Owner, "%s", pc_Owner);
     }
 }
 
 struct Follow {
-    char acn_Owner[256];   // GPSData counts only from this sender: anyone can send to us
+    char acn_Owner[256]; // GPSData counts only from this sender: anyone can send to us
     T_DBUS_GPS_Data t_Shown;
-    int s32_Quiet = 0;     // tenths of a second since the last signal or owner change
-    int s32_Suspect = -1;  // tenths left for a signal after the fields changed without one
+    int s32_Quiet = 0;    // tenths of a second since the last signal or owner change
+    int s32_Suspect = -1; // tenths left for a signal after the fields changed without one
 };
 
 // A new owner of the name (a restarted xlocd) sends no signal for its first texts:
@@ -178,7 +178,8 @@ int s32_Follow_NewOwner(T_DBUS_Client* pt_Client, const Options& t_Options, Foll
     v_Owner(pt_Client->pt_Connection, pt_F->acn_Owner);
     pt_F->s32_Quiet = 0;
     pt_F->s32_Suspect = -1;
-    const int32_t s32_Result = s32_DBUS_GetGPSData(pt_Client, &pt_F->t_Shown, t_Options.s32_TimeoutMs);
+    const int32_t s32_Result =
+        s32_DBUS_GetGPSData(pt_Client, &pt_F->t_Shown, t_Options.s32_TimeoutMs);
     if (s32_Result == 0) {
         v_Print(pt_F->t_Shown, t_Options.b_Json);
     }
@@ -227,7 +228,8 @@ int s32_Follow(T_DBUS_Client* pt_Client, const Options& t_Options) {
                        "arg0='zel.orb.xlocd'",
                        nullptr);
     Follow t_F;
-    if (const int32_t s32_Result = s32_Follow_NewOwner(pt_Client, t_Options, &t_F); s32_Result != 0) {
+    if (const int32_t s32_Result = s32_Follow_NewOwner(pt_Client, t_Options, &t_F);
+        s32_Result != 0) {
         return s32_Report(s32_Result, t_Options.s32_TimeoutMs);
     }
     while (t_F.s32_Suspect != 0) {

@@ -182,8 +182,9 @@ void v_DBUS_SetEventCallbacks(pf_DBUS_OnTwoTexts pf_OnSms, pf_DBUS_OnText pf_OnH
  * (pf_OnOtherMessage gets it): that is how an application learns the connection is
  * gone. libdbus ends the process (_exit(1)) as it hands that signal out, unless the
  * application has called dbus_connection_set_exit_on_disconnect(pt_Connection, FALSE)
- * after s32_DBUS_Register, as xlocd does. A callback that unregisters, or registers anew, ends the drain after it
- * returns (0). Allocates nothing of its own. */
+ * after s32_DBUS_Register, as xlocd does. A callback that unregisters, or
+ * registers anew, ends the drain after it returns (0). Allocates nothing of its
+ * own. */
 int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client);
 
 #ifdef __cplusplus

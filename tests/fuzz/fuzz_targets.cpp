@@ -1,7 +1,7 @@
 // libFuzzer targets, one per build (FUZZ_TARGET_<NAME>): the configuration reader; GetGPSData
 // formatting over any bytes of the fix record; the receiver's dispatch of demarshalled messages.
-#include "date_text.h"
 #include "config.h"
+#include "date_text.h"
 #include "orb_client.h"
 #include "receiver_dispatch.hpp"
 #include "reply_format.h"

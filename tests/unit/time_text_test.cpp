@@ -40,8 +40,9 @@ struct Reply {
         const T_DBUS_GPS_Data t_Texts = t_Reply_Texts(&t_T, t_S);
         std::string t_Out;
         for (const int s32_F : as32_Which) {
-            t_Out += (s32_F == *as32_Which.begin() ? "" : "|") +
-                     std::string(t_Texts.*orb::kGpsDataFields[static_cast<std::size_t>(s32_F)].pt_Text);
+            t_Out +=
+                (s32_F == *as32_Which.begin() ? "" : "|") +
+                std::string(t_Texts.*orb::kGpsDataFields[static_cast<std::size_t>(s32_F)].pt_Text);
         }
         return t_Out;
     }
