@@ -75,25 +75,16 @@ void mv_Config_ReadPort(const char* pc_Value, T_Config* pt_Config) {
 
 char gacn_Warning[320]; // a line for the log, which is not open yet
 
-// __DATE__ as "YYYY-MM-DD": the empty value of clock_not_before means the build date.
-void mv_Config_BuildDate(char (&acn_Date)[11]) {
-    constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    const std::size_t u32_Month = kMonths.find(std::string_view(__DATE__, 3)) / 3 + 1;
-    std::snprintf(acn_Date, sizeof acn_Date, "%.4s-%02zu-%02d", &__DATE__[7], u32_Month,
-                  std::atoi(&__DATE__[4]));
-}
-
 void mv_Config_ReadNotBefore(const char* pc_Value, T_Config* pt_Config) {
-    char acn_BuildDate[11];
-    mv_Config_BuildDate(acn_BuildDate);
+    const char* pc_BuildDate = XLOCD_BUILD_DATE;
     pt_Config->s64_ClockNotBefore =
-        s64_Config_ParseDate(*pc_Value != '\0' ? pc_Value : acn_BuildDate);
+        s64_Config_ParseDate(*pc_Value != '\0' ? pc_Value : pc_BuildDate);
     if (pt_Config->s64_ClockNotBefore < 0) {
         std::snprintf(gacn_Warning, sizeof gacn_Warning,
                       "Invalid clock_not_before '%s', using the build date %s", pc_Value,
-                      acn_BuildDate);
+                      pc_BuildDate);
         std::printf("%s\n", gacn_Warning);
-        pt_Config->s64_ClockNotBefore = s64_Config_ParseDate(acn_BuildDate);
+        pt_Config->s64_ClockNotBefore = s64_Config_ParseDate(pc_BuildDate);
     }
 }
 
