@@ -5,7 +5,7 @@ XLOCD_PACKAGES=(
   libgtest-dev libgmock-dev
   python3 python3-dbus python3-gps python3-pytest
   faketime tzdata util-linux valgrind clang libclang-rt-14-dev groff-base man-db procps
-  systemd libglib2.0-bin dpkg-dev lintian
+  systemd libglib2.0-bin dpkg-dev lintian clang-format clang-tidy
 )
 
 # apt-get update runs only when something is missing.

@@ -7,6 +7,12 @@ check() {
 active_within() { timeout "$1" sh -c 'until systemctl -q is-active xlocd; do sleep 1; done'; }
 status() { grep "^$1:" "/proc/$(systemctl show -p MainPID --value xlocd)/status" | tee -a /dev/stderr; }
 
+bus=$(cat /debs/bus)
+
+the_system_bus_is_the_one_asked_for() { # dbus-daemon, or dbus-broker's launcher
+    readlink "/proc/$(systemctl show -p MainPID --value dbus.service)/exe" | tee -a /dev/stderr |
+        grep -q "/$bus"
+}
 installed() {
     dpkg -i /debs/liborbclient1_*.deb /debs/xlocd_*.deb && active_within 10
 }
@@ -39,6 +45,23 @@ clock_call_passes_the_filter() { # in the daemon's place, under the unit's own s
     grep -q 'CapEff:.*0000000002000000' /tmp/probe &&
         grep -q 'date: cannot set date: Invalid argument' /tmp/probe
 }
+flood_of_whoisthere_leaves_xlocd_on_the_bus() { # as a local user, as fast as it can
+    pid=$(systemctl show -p MainPID --value xlocd)
+    start=$(date +%s)
+    runuser -u nobody -- python3 /debs/flood.py "$(cat /debs/flood-count)" &
+    flooder=$!
+    answered=0 asked=0
+    while kill -0 $flooder 2>/dev/null; do
+        asked=$((asked + 1))
+        runuser -u nobody -- xlocd-query --timeout 1000 >/dev/null && answered=$((answered + 1))
+    done
+    wait $flooder
+    echo "$(cat /debs/flood-count) WhoIsThere in $(($(date +%s) - start)) s;" \
+        "GetGPSData answered $answered of $asked times meanwhile" | tee -a /dev/stderr
+    timeout 30 sh -c 'until runuser -u nobody -- xlocd-query >/dev/null; do sleep 1; done' &&
+        [ "$(systemctl show -p MainPID --value xlocd)" = "$pid" ] &&
+        ! journalctl -u xlocd -o cat | grep -q "Lost the system bus"
+}
 stop_says_goodbye() {
     dbus-monitor --system "type='signal',interface='zel.orb.broadcast',member='GOODBYE'" \
         >/tmp/goodbye &
@@ -63,7 +86,8 @@ purge_leaves_nothing() {
 }
 
 : >/out/results
-for name in installed least_privilege exposure gpsd_fix_for_nobody clock_call_passes_the_filter \
+for name in the_system_bus_is_the_one_asked_for installed least_privilege exposure \
+    gpsd_fix_for_nobody clock_call_passes_the_filter flood_of_whoisthere_leaves_xlocd_on_the_bus \
     stop_says_goodbye edited_config_stays purge_leaves_nothing; do
     check "$name"
 done
