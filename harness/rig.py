@@ -8,6 +8,7 @@ import ctypes
 import json
 import os
 import pathlib
+import pwd
 import select
 import signal
 import socket
@@ -24,6 +25,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 # A cross build's programs run under qemu-user through this script (run-target in the
 # build tree), and every wait of the tests stretches by one factor.
 EMULATOR = os.environ.get("XLOCD_EMULATOR")
+ROOT_USER = os.geteuid() == 0
 SCALE = float(os.environ.get("XLOCD_TIME_SCALE", "1"))
 
 
@@ -47,6 +49,19 @@ def wait_for(predicate, timeout=5.0, step=0.02, what="condition"):
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out after {timeout}s waiting for {what}")
         time.sleep(step)
+
+
+# How long "nothing more arrives" is watched for, once the awaited thing has come: the
+# daemon answers within milliseconds, so a late extra would show well within it.
+QUIET = 0.5 * SCALE
+
+
+def stays(predicate, what="condition", quiet=QUIET):
+    """Checks that predicate() holds throughout the quiet period."""
+    deadline = time.monotonic() + quiet
+    while time.monotonic() < deadline:
+        assert predicate(), f"{what} no longer holds"
+        time.sleep(0.02)
 
 
 def free_port():
@@ -115,6 +130,10 @@ class Bus:
                                                 for name, value in limits.items()))
         conf = conf.replace("<include>@TEST_POLICY@</include>",
                             f"<include>{test_policy}</include>" if test_policy else "")
+        if not ROOT_USER:  # a developer's run: the daemon runs as that user, not as xlocd
+            user = pwd.getpwuid(os.geteuid()).pw_name
+            conf = conf.replace("</busconfig>", f'<policy user="{user}"><allow own="zel.orb.xlocd"/>'
+                                                "</policy></busconfig>")
         (self.dir / "system.conf").write_text(conf)
         self.proc = Proc(["dbus-daemon", "--config-file", self.dir / "system.conf",
                           "--nofork", "--print-address"], stdout=subprocess.PIPE,
@@ -200,7 +219,7 @@ DEBIAN_HOSTS = HERE / "debian-hosts"
 
 def debian_hosts():
     """A wrapper that runs a program with Debian's /etc/hosts, or () without root."""
-    if os.geteuid() != 0:
+    if not ROOT_USER:
         return ()
     return ("unshare", "-m", "--propagation", "private", "sh", "-c",
             f'mount --bind {DEBIAN_HOSTS} /etc/hosts && exec "$@"', "sh")
@@ -235,6 +254,11 @@ class Daemon:
         return [str(s) for s in conn.call_blocking(
             "zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd", "GetGPSData", "", [],
             timeout=timeout)]
+
+    def wait_data(self, predicate, timeout=5.0, what="GetGPSData's answer"):
+        """GetGPSData's twelve texts, once predicate(texts) holds."""
+        return wait_for(lambda: (lambda d: d if predicate(d) else None)(self.get_data()),
+                        timeout, what=what)
 
     def log_lines(self):
         """Log lines without their 17-character time stamp and blank."""

@@ -21,7 +21,9 @@ NAMES = ["status", "latitude", "longitude", "altitude", "time", "satellites", "q
          "speed", "course", "date", "UTC"]
 
 
-LOG = pathlib.Path(tempfile.gettempdir()) / "xlocd-demo.log"
+# One per user: /tmp is shared, and another user's log cannot be written.
+LOG = pathlib.Path(tempfile.gettempdir()) / (
+    "xlocd-demo.log" if os.geteuid() == 0 else f"xlocd-demo-{os.geteuid()}.log")
 
 
 def demo_config(gps_port):

@@ -39,6 +39,10 @@ def secret(tmp_path):
     return tmp_path / "secret"
 
 
+NEEDS_ROOT = pytest.mark.skipif(not rig.ROOT_USER, reason="a private /tmp needs a mount "
+                                                         "namespace, and planting as nobody root")
+
+
 def private_tmp(then, work):
     """An unshare wrapper: the daemon gets a /tmp of its own, a tmpfs without the sticky
     bit (so the kernel's protected_symlinks/fifos do not apply), after `then` ran there,
@@ -92,6 +96,7 @@ def test_the_rtc_interval_goes_on_while_gpsd_is_connected_and_silent(xlocd, json
 NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
 
 
+@NEEDS_ROOT
 @pytest.mark.parametrize("plant,marker", [
     ("true", [RTC_LINE]), ("echo earlier > /tmp/RTC_updated", ["earlier", RTC_LINE]),
     (NOBODY + "ln -s {secret} /tmp/RTC_updated", None), (NOBODY + "mkfifo /tmp/RTC_updated", None)])
@@ -120,6 +125,7 @@ def test_past_2010_the_rtc_is_set_and_marked_only_in_a_plain_file_of_its_own(
     assert daemon.terminate() == 0
 
 
+@NEEDS_ROOT
 def test_a_symlink_swapped_in_while_the_daemon_runs_never_takes_the_marker(
         xlocd, json_gpsd, clock, tmp_path, secret):
     env, _, writes, rtc = clock
