@@ -20,6 +20,10 @@ double gf64_LastStall = -1e9; // CLOCK_BOOTTIME seconds the output was last seen
 double gf64_LastProgress;     // ... the bus last took something, or nothing waited
 long gs64_Queued;             // bytes waiting for the bus at the last look
 T_HelloPace gt_HelloPace;
+bool gb_QuestionsPaused; // the rule for WhoIsThere is off while a HELLO is owed
+
+constexpr const char* kQuestionRule =
+    "type='signal',interface='zel.orb.broadcast',member='WhoIsThere'";
 
 void mv_BusService_Identity() {
     std::snprintf(gt_Client.acn_Name, sizeof gt_Client.acn_Name, "%s", XLOCD_NAME);
@@ -33,12 +37,10 @@ void mv_BusService_Identity() {
 // ("method" is no message type); that error arrives later and is released unread.
 // The broadcast rule takes WhoIsThere only, a difference from the design's rule for
 // every broadcast: the daemon would release the others unread, its own HELLOs among
-// them, and a bus that queues them for a slow reader (dbus-broker charges the queue
-// to each sender) can end up disconnecting it under a flood.
+// them, and a bus that queues them for a slow reader can count them against it.
 void mv_BusService_AddMatches() {
-    for (const char* pc_Rule :
-         {"type='signal',interface='zel.orb.broadcast',member='WhoIsThere'",
-          "type='signal',interface='zel.orb.xlocd'", "type='method',interface='zel.orb.xlocd'"}) {
+    for (const char* pc_Rule : {kQuestionRule, "type='signal',interface='zel.orb.xlocd'",
+                                "type='method',interface='zel.orb.xlocd'"}) {
         dbus_bus_add_match(gt_Client.pt_Connection, pc_Rule, nullptr);
         orb::b_FlushBounded(gt_Client.pt_Connection, orb::t_SendStart());
     }
@@ -82,10 +84,29 @@ void mv_BusService_RefuseInterface(DBusMessage* pt_Call) {
     }
 }
 
+// While a HELLO is owed the daemon takes no WhoIsThere: it drops its rule for them, so
+// that a flood costs the bus nothing to route to it and the daemon nothing to read (a
+// bus that charges a reader for its queue, as dbus-broker does, disconnects one that
+// falls behind). The rule comes back before the owed HELLO goes out, in order on the
+// one connection, so every question the bus took meanwhile is answered by that HELLO.
+void mv_BusService_WantQuestions(bool b_Wanted) {
+    if (b_Wanted != gb_QuestionsPaused) {
+        return;
+    }
+    if (b_Wanted) {
+        dbus_bus_add_match(gt_Client.pt_Connection, kQuestionRule, nullptr);
+    } else {
+        dbus_bus_remove_match(gt_Client.pt_Connection, kQuestionRule, nullptr);
+    }
+    gb_QuestionsPaused = !b_Wanted;
+}
+
 void mv_BusService_Serve(DBusMessage* pt_Message, double f64_Now) {
     if (dbus_message_is_signal(pt_Message, "zel.orb.broadcast", "WhoIsThere")) {
         if (b_HelloPace_Ask(&gt_HelloPace, f64_Now)) {
             s32_DBUS_SendHello(&gt_Client);
+        } else {
+            mv_BusService_WantQuestions(false); // the owed HELLO answers what comes meanwhile
         }
     } else if (dbus_message_is_method_call(pt_Message, orb::kXlocdName, "GetGPSData")) {
         ms32_Process_GetData(pt_Message);
@@ -140,6 +161,7 @@ void v_BusService_Pass(double f64_Now) {
         mv_BusService_Serve(pt_Message.get(), f64_Now);
     }
     if (b_HelloPace_Take(&gt_HelloPace, f64_Now)) {
+        mv_BusService_WantQuestions(true);
         s32_DBUS_SendHello(&gt_Client);
     }
     mv_BusService_WatchOutput(f64_Now);
