@@ -468,7 +468,7 @@ class JsonGpsd:
                 self.watching.set()
 
     def send(self, *objects):
-        self.send_raw("".join(json.dumps(o, separators=(",", ":")) + "\r\n" for o in objects))
+        self.send_raw("".join(json_line(o) for o in objects))
 
     def send_raw(self, text):
         assert self.watching.wait(10), "no client is watching"
@@ -482,6 +482,11 @@ class JsonGpsd:
         self.listener.close()
         for conn in self.clients:
             conn.close()
+
+
+def json_line(obj):
+    """One report as gpsd writes it."""
+    return json.dumps(obj, separators=(",", ":")) + "\r\n"
 
 
 def tpv(mode=3, status=None, time_="2026-11-30T12:34:56.000Z", lat=48.1234567, lon=11.5,

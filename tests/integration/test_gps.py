@@ -12,95 +12,112 @@ from conftest import BOOT_SHIM, SANITIZED, XLOCD
 
 UTC = {"TZ": "UTC"}
 EPOCH = calendar.timegm((2026, 11, 30, 12, 34, 0, 0, 334, 0))
+RECEIVER = {"lat": 48.1234567, "lon": 11.5, "alt": 521.6, "knots": 19.438, "course": 90.5,
+            "sats": 7}
+SKY = {"class": "SKY", "satellites": [{"PRN": 1, "used": True}]}
 
 
 def status_is(daemon, status):
     return lambda: daemon.get_data()[0] == status
 
 
-def test_real_gpsd_fix_then_five_reports_without_one(xlocd, gpsd):
-    """An ordinary GPS fix (GGA quality 1) counts although gpsd sends no TPV status; an
-    empty RTC_path leaves the RTC alone."""
+def test_a_real_receivers_fix_shows_in_the_twelve_texts(xlocd, gpsd):
+    """An ordinary GPS fix (GGA quality 1) counts although gpsd sends no TPV status."""
     feed = gpsd()
-    daemon = xlocd(gps_port=feed.port, env=UTC, auto_set_rtc_time="", RTC_path="")
-    t = rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=48.1234567, lon=11.5,
-                       alt=521.6, knots=19.438, course=90.5, sats=7)
+    daemon = xlocd(gps_port=feed.port, env=UTC)
+    rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, **RECEIVER)
     data = daemon.get_data()
     assert data[1:4] == ["48.123457", "11.500000", "522"]  # GGA altitude: above sea level
     assert data[5:8] in (["7", "1", "A"], ["0", "1", "A"])  # SKY may trail TPV
     assert data[4].startswith("1234") and data[10] == "301126" and data[11] == "113012342026"
     assert abs(float(data[8]) - 36.0) < 0.1 and data[9] == "90.50000"
+
+
+def test_a_real_receiver_losing_its_fix_reads_none_with_the_last_position(xlocd, gpsd):
+    feed = gpsd()
+    daemon = xlocd(gps_port=feed.port, env=UTC)
+    t = rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, **RECEIVER)
     rig.feed_until(feed, status_is(daemon, "NONE"), start=t + 1, lat=0, lon=0, fix=False)
-    assert daemon.get_data()[1:3] + daemon.get_data()[6:8] == ["48.123457", "11.500000", "0", "V"]
-    assert not [line for line in daemon.log_lines() if "RTC" in line]
+    data = daemon.get_data()
+    assert data[1:3] + data[6:8] == ["48.123457", "11.500000", "0", "V"]
 
 
 @pytest.mark.parametrize("value,port,error", [
     ("12ab", "12ab", "-1 = can't get service entry"),
     ("1:ab", "1", "-6 = can't connect to host/port pair")])
-def test_failed_attempts_log_two_lines_per_pass_and_leak_nothing(xlocd, value, port, error):
+def test_failed_attempts_log_two_lines_each_on_their_first_pass(xlocd, value, port, error):
     daemon = xlocd(gps_tcp_port=value)
     failure = f"{XLOCD}: connection failure on localhost:{port}, error {error}"
-    rig.wait_for(lambda: len(daemon.log_lines()) >= 9, what="several passes")
+    rig.wait_for(lambda: len(daemon.log_lines()) >= 5, what="two attempts")
     # Reconnection attempts: the streaming line carries its own line feed.
     assert daemon.log_lines()[:5] == [failure, "Streaming GPS data failed", failure,
                                       "Streaming GPS data failed", ""]
     assert daemon.stderr.read_text().startswith(failure + failure)
+
+
+def test_without_supervision_an_attempt_comes_every_50_ms_and_leaks_nothing(xlocd):
+    daemon = xlocd()
+    rig.wait_for(lambda: len(daemon.log_lines()) >= 9, what="several attempts")
     rss0, fds0, _ = rig.process_usage(daemon.proc.pid)
-    lines0 = len(daemon.log_lines())
-    time.sleep(3.0)
-    passes = (len(daemon.log_lines()) - lines0) / 3  # one attempt per 50 ms pass
+    lines0, start = len(daemon.log_lines()), time.monotonic()
+    rig.wait_for(lambda: len(daemon.log_lines()) >= lines0 + 3 * 40, 10, what="40 attempts")
     rss1, fds1, _ = rig.process_usage(daemon.proc.pid)
+    # 40 passes of 50 ms; the machine's load only makes them later.
+    assert 1.8 < time.monotonic() - start < 3.0 * rig.SCALE
     # An attempt's own socket may be open at either look; a leak would add one a pass.
-    assert 3 * 15 < passes < 3 * 21 and abs(fds1 - fds0) <= 1, (passes, fds0, fds1)
-    assert SANITIZED or rss1 - rss0 < 64, (rss0, rss1)
+    assert abs(fds1 - fds0) <= 1 and (SANITIZED or rss1 - rss0 < 64), (fds0, fds1, rss0, rss1)
 
 
-def test_scripted_fix_is_cleared_so_other_reports_are_misses(xlocd, json_gpsd):
+def test_the_librarys_fix_is_cleared_so_other_reports_are_misses(xlocd, json_gpsd):
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, env=UTC)
     server.send({"class": "SKY", "satellites": [{"PRN": n, "used": True} for n in range(1, 8)]},
                 rig.tpv(time_="2026-03-05T12:34:56.700Z", speed=10.0))
-    assert rig.wait_for(lambda: (lambda d: d if d[0] == "NMEA" else None)(daemon.get_data())) == [
+    assert daemon.wait_data(lambda d: d[0] == "NMEA") == [
         "NMEA", "48.123457", "11.500000", "522", "123456", "7", "1", "A", "36.00000", "90.50000",
         "050326", "030512342026"]
-    sky = {"class": "SKY", "satellites": [{"PRN": 1, "used": True}]}
-    server.send(*[sky] * 4)  # without the library's fix cleared, these would read as fixes
-    time.sleep(0.3)
-    assert daemon.get_data()[0] == "NMEA"
-    server.send(sky)
+    server.send(*[SKY] * 4)  # without the library's fix cleared, these would read as fixes
+    rig.stays(status_is(daemon, "NMEA"), "NMEA after four reports without a fix")
+    server.send(SKY)
     rig.wait_for(status_is(daemon, "NONE"), what="NONE after five reports without a fix")
 
 
-@pytest.mark.parametrize("keys", [{}, {"gpsd_reconnect": 1, "fix_max_age": 2}])
-def test_a_late_gpsd_killed_and_back_is_followed_only_with_supervision(xlocd, gpsd, keys):
+def test_without_supervision_a_late_gpsd_is_taken_once_and_never_again(xlocd, gpsd):
     port = rig.free_port()
-    daemon = xlocd(gps_port=port, **keys)
+    daemon = xlocd(gps_port=port)
     daemon.wait_log("Streaming GPS data failed")
-    if keys:  # three attempts, reported once
-        time.sleep(2.5)
-        assert len(daemon.log_lines()) == 2 and daemon.log_lines()[1] == "Streaming GPS data failed"
-        assert daemon.stderr.read_text().count("connection failure") == 1
     feed = gpsd(port)
     daemon.wait_log("Established connection to gpsd", timeout=10)
-    t = rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=1.5, lon=2.5, alt=3.0)
+    rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=1.5, lon=2.5, alt=3.0)
+    feed.proc.stop(signal.SIGKILL)
     frozen, lines = rig.settled(daemon.get_data), daemon.log_lines()
+    gpsd(port).send(rig.fix_sentences(EPOCH + 100, 50.0, 60.0, alt=70.0))
+    cpu0 = rig.process_usage(daemon.proc.pid)[2]
+    # The dead socket, readable for ever, has left the wait: no spinning meanwhile.
+    rig.stays(lambda: rig.process_usage(daemon.proc.pid)[2] - cpu0 < 0.2 * rig.SCALE,
+              "a quiet daemon", quiet=1.0 * rig.SCALE)
+    assert daemon.get_data() == frozen and daemon.log_lines() == lines
+    assert lines.count("Established connection to gpsd") == 1
+
+
+def test_with_supervision_an_outage_is_reported_once_and_followed(xlocd, gpsd):
+    port = rig.free_port()
+    daemon = xlocd(gps_port=port, gpsd_reconnect=1, fix_max_age=2)
+    daemon.wait_log("Streaming GPS data failed")
+    # Three attempts at one a second, reported once.
+    rig.stays(lambda: len(daemon.log_lines()) == 2, "two lines", quiet=2.5 * rig.SCALE)
+    assert daemon.stderr.read_text().count("connection failure") == 1
+    feed = gpsd(port)
+    t = rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, lat=1.5, lon=2.5, alt=3.0)
     feed.proc.stop(signal.SIGKILL)
     killed = time.monotonic()
-    if not keys:  # connected once and never again
-        gpsd(port).send(rig.fix_sentences(EPOCH + 100, 50.0, 60.0, alt=70.0))
-        cpu0 = rig.process_usage(daemon.proc.pid)[2]
-        time.sleep(1.0)  # the dead socket, readable for ever, has left the wait
-        assert rig.process_usage(daemon.proc.pid)[2] - cpu0 < 0.2 * rig.SCALE
-        assert daemon.get_data() == frozen and daemon.log_lines() == lines
-        assert lines.count("Established connection to gpsd") == 1 and daemon.terminate() == 0
-        return
     rig.wait_for(status_is(daemon, "NONE"), 4, what="NONE after fix_max_age")
     to_none, back, returned = time.monotonic() - killed, gpsd(port), time.monotonic()
     rig.feed_until(back, status_is(daemon, "NMEA"), start=t + 10, lat=1.5, lon=2.5, alt=3.0)
     print(f"NONE {to_none:.2f} s after gpsd was killed, NMEA {time.monotonic() - returned:.2f} s "
           "after it returned")
-    assert to_none < 2.5 and time.monotonic() - returned < 2.0
+    # fix_max_age and one reconnection interval, with room for the machine's load.
+    assert to_none < 2.5 * rig.SCALE and time.monotonic() - returned < 2.0 * rig.SCALE
     lines = daemon.log_lines()
     assert lines.count("Lost the connection to gpsd") == 1 and lines[-1] == (
         "Established connection to gpsd") and sum("connection failure" in l for l in lines) == 2
@@ -116,6 +133,20 @@ def full_listener(port, family=socket.AF_INET, host="127.0.0.1"):
         filler.setblocking(False)
         filler.connect_ex((host, port))
     return [listener, *fillers]
+
+
+@pytest.mark.parametrize("keys", [{}, {"gpsd_reconnect": 1}])
+def test_a_gpsd_port_whose_accept_queue_is_full_holds_nothing_up(xlocd, keys):
+    held = full_listener(port := rig.free_port())
+    daemon = xlocd(gps_port=port, **keys)
+    for _ in range(10):  # each attempt waits up to 1 s for its connect, the loop does not
+        start = time.monotonic()
+        daemon.get_data(timeout=1)
+        assert time.monotonic() - start < 0.5 * rig.SCALE
+    daemon.wait_log(f"{XLOCD}: connection failure on localhost:{port}, error -6 = can't connect "
+                    "to host/port pair", timeout=3)
+    for sock in held:
+        sock.close()
 
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="Debian's /etc/hosts needs a mount namespace (root)")
@@ -145,6 +176,23 @@ def test_an_attempt_is_one_connection_that_asks_for_the_stream(xlocd, json_gpsd)
     server.send(rig.tpv())
     rig.wait_for(status_is(daemon, "NMEA"), what="a fix")
     assert (server.accepted, server.requests) == (1, [b'?WATCH={"enable":true,"json":true};\n'])
+
+
+def test_a_report_split_across_reads_is_one_report_and_half_a_line_costs_no_cpu(xlocd,
+                                                                              json_gpsd):
+    server = json_gpsd()
+    daemon = xlocd(gps_port=server.port, env=UTC)
+    for second in (56, 57):  # a report split in two, then the next one whole
+        line = rig.json_line(rig.tpv(time_=f"2026-03-05T12:34:{second}.000Z"))
+        server.send_raw(line[:60])
+        rig.stays(lambda: daemon.get_data()[4] != f"1234{second}", "no fold of half a line")
+        server.send_raw(line[60:])
+        daemon.wait_data(lambda d: d[4] == f"1234{second}")
+    server.send_raw(line[:60])  # and the rest never comes
+    cpu0 = rig.process_usage(daemon.proc.pid)[2]
+    rig.stays(lambda: rig.process_usage(daemon.proc.pid)[2] - cpu0 < 0.1 * rig.SCALE,
+              "a quiet daemon", quiet=1.0 * rig.SCALE)
+    assert daemon.get_data()[0] == "NMEA"
 
 
 def test_a_line_longer_than_any_report_ends_the_session_not_the_memory(xlocd, json_gpsd):
