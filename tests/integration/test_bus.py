@@ -56,6 +56,25 @@ def test_a_whoisthere_flood_gets_about_ten_hellos_a_second_the_last_after_it(
     assert 10 < len(answers) <= 10 + 10 * span + 1, (len(answers), span)
 
 
+def test_start_up_says_hello_then_registers_the_watchdog_then_triggers_it(xlocd, xcord,
+                                                                        recorder):
+    cord = xcord()
+    xlocd(watchdog_interval=10)
+    hello = recorder.wait("HELLO")[0]["t"]
+    registered = cord.wait("RegisterWatchdog")[0]["t"]
+    assert hello <= registered <= cord.wait("TriggerWatchdog")[0]["t"]
+
+
+def test_the_match_rules_are_in_place_before_the_registration_waits(xlocd, peers, recorder, bus):
+    """xcord holds its name and never answers: while the daemon waits for it (2 s on the
+    test bus), a WhoIsThere is only delivered if the daemon's rule is there already."""
+    cord = peers("xcord")
+    xlocd(watchdog_interval=10)
+    cord.wait("RegisterWatchdog")
+    bus.signal(B, "WhoIsThere")
+    rig.wait_for(lambda: len(own_hellos(recorder)) == 2, 10, what="the answer after the wait")
+
+
 def test_a_second_instance_is_refused_and_says_goodbye(xlocd, recorder, bus, tmp_path):
     xlocd()
     (tmp_path / "second").mkdir()

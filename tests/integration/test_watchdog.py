@@ -1,6 +1,5 @@
 """Watchdog and service calls to a stand-in xcord: the daemon's side, the library's codes."""
 import os
-import time
 
 import pytest
 
@@ -12,38 +11,52 @@ FROM_2038 = {"LD_PRELOAD": FAKETIME, "FAKETIME": "@2038-01-19 03:14:04",  # 03:1
              "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
 
 
-@pytest.mark.parametrize("keys,reply,period,count", [
-    ({"watchdog_interval": 1}, "text:OK", 1, 4), ({"watchdog_interval": 5}, "text:OK", 2, 3),
-    ({"watchdog_interval": 2, "env": FROM_2038}, "text:OK", 1, 6),
-    # no registration: an interval of 0 or less, a command the bus cannot carry (Latin-1),
-    # or xcord refusing it; then no triggers, but CancelWatchdog all the same
-    ({"watchdog_interval": "0"}, "text:OK", None, 0),
-    ({"watchdog_interval": "-5"}, "text:OK", None, 0),
-    ({"watchdog_interval": 2, "CMDOnWatchdog": "beep-gr\u00fc\u00df"}, "text:OK", None, 0),
-    ({"watchdog_interval": 2}, "text:NOK", None, 1)])
-def test_registration_triggers_every_half_interval_and_cancel_before_goodbye(
-        xlocd, xcord, recorder, keys, reply, period, count):
+def test_the_registration_carries_name_pid_command_and_interval(xlocd, xcord):
+    cord = xcord()
+    daemon = xlocd(watchdog_interval=10, CMDOnWatchdog="reboot now")
+    reg = cord.wait("RegisterWatchdog")[0]
+    assert (reg["type"], reg["path"], reg["interface"], rig.types_of(reg), rig.args_of(reg)) == (
+        "method_call", "/zel/orb/xcord/Object", "zel.orb.xcord", "susu",
+        ["xlocd", daemon.proc.pid, "reboot now", 10])
+
+
+@pytest.mark.parametrize("keys,period", [
+    ({"watchdog_interval": 1}, 1), ({"watchdog_interval": 5}, 2),
+    ({"watchdog_interval": 2, "env": FROM_2038}, 1)])
+def test_triggers_come_from_the_first_pass_on_every_half_interval(xlocd, xcord, keys, period):
+    cord = xcord()
+    daemon = xlocd(**keys)
+    registered = cord.wait("RegisterWatchdog")[0]["t"]
+    triggers = cord.wait("TriggerWatchdog", 4, timeout=period * 4 + 3)
+    assert triggers[0]["t"] - registered < 0.5 * rig.SCALE  # the first pass triggers at once
+    assert {(t["path"], t["interface"], rig.types_of(t), rig.args_of(t)[0]) for t in triggers
+            } == {("/zel/orb/xlocd/Object", "zel.orb.xcord", "u", daemon.proc.pid)}
+    # The first gap depends on where in the second the first pass fell. A 32-bit time_t
+    # (armhf) wraps in 2038: no burst, but one gap may take two seconds.
+    gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
+    wraps = "env" in keys and os.environ.get("XLOCD_TIME_T_BYTES") == "4"
+    assert all(period - 0.15 < g < (2.2 if wraps else period + 0.15 * rig.SCALE) for g in gaps), \
+        gaps
+
+
+@pytest.mark.parametrize("keys,reply", [  # no interval, a text the bus cannot carry, a refusal
+    ({"watchdog_interval": "0"}, "text:OK"), ({"watchdog_interval": "-5"}, "text:OK"),
+    ({"watchdog_interval": 2, "CMDOnWatchdog": "beep-gr\u00fc\u00df"}, "text:OK"),
+    ({"watchdog_interval": 2}, "text:NOK")])
+def test_without_a_registration_no_trigger_comes(xlocd, xcord, keys, reply):
     cord = xcord({"RegisterWatchdog": reply, "CancelWatchdog": "text:OK"})
-    daemon = xlocd(**{"CMDOnWatchdog": "reboot now", **keys})
-    if period:
-        reg = cord.wait("RegisterWatchdog")[0]
-        assert (reg["type"], reg["path"], reg["interface"], rig.types_of(reg), rig.args_of(reg)
-                ) == ("method_call", "/zel/orb/xcord/Object", "zel.orb.xcord", "susu",
-            ["xlocd", daemon.proc.pid, "reboot now", keys["watchdog_interval"]])
-        triggers = cord.wait("TriggerWatchdog", count, timeout=period * count + 3)
-        assert triggers[0]["t"] - reg["t"] < 0.5  # the first pass triggers at once
-        assert {(t["path"], t["interface"], rig.types_of(t), rig.args_of(t)[0]) for t in triggers
-                } == {("/zel/orb/xlocd/Object", "zel.orb.xcord", "u", daemon.proc.pid)}
-        # The first gap depends on where in the second the first pass fell.
-        gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
-        # A 32-bit time_t (armhf) wraps in 2038: no burst, but one gap may take two seconds.
-        wraps = "env" in keys and os.environ.get("XLOCD_TIME_T_BYTES") == "4"
-        assert all(period - 0.15 < g < (2.2 if wraps else period + 0.15) for g in gaps), gaps
-    else:
-        rig.wait_for(lambda: daemon.log_lines(), what="the first gpsd attempt")
-        time.sleep(1.2)
-        assert cord.messages("TriggerWatchdog") == []
-        assert len(cord.messages("RegisterWatchdog")) == count
+    daemon = xlocd(**keys)
+    rig.wait_for(lambda: daemon.log_lines(), what="the first gpsd attempt, after registering")
+    # Longer than the shortest trigger period.
+    rig.stays(lambda: not cord.messages("TriggerWatchdog"), "no trigger", quiet=1.2 * rig.SCALE)
+
+
+@pytest.mark.parametrize("interval", [10, 0])
+def test_the_stop_cancels_the_watchdog_before_goodbye_registered_or_not(xlocd, xcord, recorder,
+                                                                        interval):
+    cord = xcord()
+    daemon = xlocd(watchdog_interval=interval)
+    recorder.wait("HELLO")
     assert daemon.terminate() == 0
     cancel = cord.wait("CancelWatchdog")[0]
     assert (rig.args_of(cancel), rig.types_of(cancel)) == ([daemon.proc.pid], "u")
@@ -85,15 +98,21 @@ def test_reply_texts_decide_the_result(xcord, driver, member, answer, expected):
     assert rig.types_of(cord.wait(member)[0]) == COMMANDS[member][1]
 
 
-def test_signals_codes_and_the_bus_answer_without_xcord(xcord, driver):
-    d = driver(name=None)  # no connection: test_framework; here the arguments, then no record
+def test_every_operation_refuses_a_missing_record_or_argument(driver):
+    d = driver(name=None)
     assert [d.result(c) for c in ("request p M 0 a", "stayalive 0", "null")] == [-5, -5, 0]
     assert [d.result(c) for c in ("register x", "unregister", "hello", "goodbye", "whoisthere",
                                   "watchdog 1 x", "trigger", "cancel", "stayalive 1", "ignition",
                                   "request p M 4 a", "notify p M a", "drain")] == [-5] * 12 + [-10]
-    d = driver("testapp7")  # no xcord yet: the bus answers ServiceUnknown at once
+
+
+def test_without_xcord_the_bus_answers_the_calls_at_once(driver):
+    d = driver("testapp7")  # the bus answers ServiceUnknown, read like any answer
     assert [d.result("watchdog 10 x"), d.result("cancel"), d.result("ignition")] == [-9, -9, 1]
-    cord = xcord()
+
+
+def test_trigger_and_stay_alive_come_from_the_callers_own_path(xcord, driver):
+    d, cord = driver("testapp7"), xcord()
     assert [d.result("trigger"), d.result("stayalive 0"), d.result("stayalive 42")] == [0, -5, 0]
     trig, alive = cord.wait("TriggerWatchdog")[0], cord.wait("StayAlive")[0]
     assert (trig["path"], trig["interface"]) == ("/zel/orb/testapp7/Object", "zel.orb.xcord")

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <array>
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -26,34 +28,52 @@ struct TextFile {
     FILE* pt_File;
 };
 
+const std::string kMissing = "<missing>";
+
 std::string t_Lookup(const std::string& t_Text, const char* pc_Key) {
     TextFile t_File(t_Text);
     char acn_Value[256] = "untouched";
     const bool b_Found = s32_Config_GetValue(t_File.pt_File, pc_Key, acn_Value, 256) == 0;
-    return b_Found ? acn_Value : "<missing:" + std::string(acn_Value) + ">";
+    EXPECT_TRUE(b_Found || acn_Value[0] == '\0'); // made empty before the search
+    return b_Found ? acn_Value : kMissing;
 }
 
-TEST(ConfigLookup, LineRules) {
-    const char* pc_L = "Log_File";
-    // clang-format off
-    const std::tuple<std::string, const char*, std::string> at_Cases[] = {
-        {"Log_File = /a.log\n", pc_L, "= /a.log"}, {"Log_File=/a.log\n", pc_L, "/a.log"},
-        {"Log_File /a.log\n", pc_L, "/a.log"}, {"Log_Files=/tmp/x\n", pc_L, "=/tmp/x"},
-        {"log_file=/tmp/x\n", pc_L, "<missing:>"}, {" Log_File=/tmp/x\n", pc_L, "<missing:>"},
-        {"Log_File=a \r\n", pc_L, "a "}, {"Log_File=a\r\r\n", pc_L, "a\r"},
-        {"x=1\nLog_File=/last", pc_L, "/last"}, {"Log_File=1st\nLog_File=2nd\n", pc_L, "1st"},
-        {"Log_File\n", pc_L, ""}, {"Log_File", pc_L, ""}, {"", pc_L, "<missing:>"},
-        {"auto_set_rtc_time_interval=5\n", "auto_set_rtc_time", "interval=5"},
-        {"Log_File=" + std::string(291, 'a') + "\n", pc_L, std::string(246, 'a')}, // 255 a piece
-        {std::string(255, '#') + "RTC_path=/dev/x\n", "RTC_path", "/dev/x"}};
-    // clang-format on
-    for (const auto& [t_Text, pc_Key, t_Expected] : at_Cases) {
-        EXPECT_EQ(t_Expected, t_Lookup(t_Text, pc_Key)) << t_Text;
+struct LookupCase {
+    const char* pc_What;
+    std::string t_Text;
+    const char* pc_Key;
+    std::string t_Value;
+};
+
+TEST(ConfigLookup, TheFirstLineThatBeginsWithTheKeyGivesWhatFollowsOneSeparator) {
+    const char* k = "Log_File";
+    const LookupCase at_Cases[] = {
+        {"'=' as the separator", "Log_File=/a.log\n", k, "/a.log"},
+        {"a blank as the separator", "Log_File /a.log\n", k, "/a.log"},
+        {"a second separator is value", "Log_File = /a.log\n", k, "= /a.log"},
+        {"a longer word: its letter is the separator", "Log_Files=/x\n", k, "=/x"},
+        {"a longer key: its rest is value", "auto_set_rtc_time_interval=5\n", "auto_set_rtc_time",
+         "interval=5"},
+        {"case matters", "log_file=/x\n", k, kMissing},
+        {"a leading blank hides the line", " Log_File=/x\n", k, kMissing},
+        {"CR LF: the CR goes, blanks stay", "Log_File=a \r\n", k, "a "},
+        {"only one CR goes", "Log_File=a\r\r\n", k, "a\r"},
+        {"the last line without its LF", "x=1\nLog_File=/last", k, "/last"},
+        {"the first of two lines", "Log_File=1st\nLog_File=2nd\n", k, "1st"},
+        {"the key alone", "Log_File\n", k, ""},
+        {"the key alone, no LF", "Log_File", k, ""},
+        {"an empty file", "", k, kMissing},
+        {"a long line: its first piece of 255", k + std::string("=") + std::string(291, 'a'), k,
+         std::string(246, 'a')},
+        {"a long line: a key at its second piece", std::string(255, '#') + "RTC_path=/r\n",
+         "RTC_path", "/r"}};
+    for (const LookupCase& t_Case : at_Cases) {
+        EXPECT_EQ(t_Case.t_Value, t_Lookup(t_Case.t_Text, t_Case.pc_Key)) << t_Case.pc_What;
     }
 }
 
-TEST(ConfigLookup, ArgumentsSizesAndNextValue) {
-    TextFile t_File("k=1\nother\nk=2\n");
+TEST(ConfigLookup, UnusableArgumentsAreRefusedAndLeaveTheValueAlone) {
+    TextFile t_File("k=1\n");
     char acn_Value[8] = "keep";
     EXPECT_EQ(-1, s32_Config_GetValue(nullptr, "k", acn_Value, 8));
     EXPECT_EQ(-1, s32_Config_GetValue(t_File.pt_File, nullptr, acn_Value, 8));
@@ -61,13 +81,20 @@ TEST(ConfigLookup, ArgumentsSizesAndNextValue) {
     EXPECT_EQ(-1, s32_Config_GetValue(t_File.pt_File, "k", acn_Value, 0));
     EXPECT_EQ(-1, s32_Config_GetValue(t_File.pt_File, "k", acn_Value, 1));
     EXPECT_STREQ("keep", acn_Value);
-    EXPECT_EQ(-1, s32_Config_GetValue(t_File.pt_File, "other", acn_Value, 2)); // 1-char pieces
+}
+
+TEST(ConfigLookup, TheNextValueVisitsEveryLineOfTheKeyInFileOrder) {
+    TextFile t_File("k=1\nother\nk=2\n");
+    char acn_Value[8];
     std::string t_Seen;
     for (std::int32_t s32_Result = s32_Config_GetValue(t_File.pt_File, "k", acn_Value, 8);
          s32_Result == 0; s32_Result = s32_Config_GetNextValue(t_File.pt_File, "k", acn_Value, 8)) {
         t_Seen += acn_Value;
     }
     EXPECT_EQ("12", t_Seen);
+}
+
+TEST(ConfigLookup, StrCopyCutsToTheSizeAndGivesTheWholeLength) {
     char acn_Dest[6] = "xxxxx";
     EXPECT_EQ(8u, u32_StrCopy(acn_Dest, "abcdefgh", 6));
     EXPECT_STREQ("abcde", acn_Dest);
@@ -75,80 +102,120 @@ TEST(ConfigLookup, ArgumentsSizesAndNextValue) {
     EXPECT_STREQ("abcde", acn_Dest);
 }
 
-// The fields that differ from an empty file's, then what the reader printed.
-std::string t_Read(const std::string& t_Text) {
-    TextFile t_File(t_Text);
-    T_Config t_C{};
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(0, s32_Config_Read(t_File.pt_File, &t_C));
-    const auto t_N = [](auto x_Number) { return std::to_string(x_Number); };
-    // clang-format off
-    const std::string at_Fields[][3] = { // name, value, an empty file's value
-        {"log", t_C.acn_LogFile, ""}, {"cmd", t_C.acn_CmdOnWatchdog, "signal01.beep"},
-        {"wd", t_N(t_C.s32_WatchdogInterval), "0"}, {"sys", t_N(t_C.s32_AutoSetSystemTime), "0"},
-        {"rtc", t_N(t_C.s32_AutoSetRtcTime), "0"}, {"path", t_C.acn_RtcPath, "//dev//rtc0"},
-        {"every", t_N(t_C.s32_AutoSetRtcTimeInterval), "0"},
-        {"port", t_N(t_C.u16_GpsTcpPort) + t_C.acn_GpsSourceSpec, "0"},
-        {"rc", t_N(t_C.s32_GpsdReconnect), "0"}, {"age", t_N(t_C.s32_FixMaxAge), "0"},
-        {"min", t_N(t_C.s32_ClockMinFixes), "0"}, {"nb", t_N(t_C.s64_ClockNotBefore), "0"},
-        {"sig", t_N(t_C.s32_GpsDataSignal), "0"}, {"intro", t_N(t_C.s32_Introspection), "0"}};
-    // clang-format on
-    std::string t_Out;
-    for (const auto& at_Field : at_Fields) {
-        t_Out += at_Field[1] == at_Field[2] ? "" : at_Field[0] + "=" + at_Field[1] + " ";
-    }
-    return t_Out + "| " + testing::internal::GetCapturedStdout();
-}
-
-TEST(ConfigRead, DefaultsMessagesNumbersFlagsAndPorts) {
-    const std::string t_Path = "/dev/" + std::string(241, 'r'); // the longest value possible
-    const std::string t_NoLog = "Error in config file. No valid Log_File found\n";
-    const std::string t_NoRtc = "Did not find RTC path, using default at //dev//rtc0\n";
-    const std::string t_Q = "Log_File=/l\nRTC_path=/r\n"; // silences both messages
-    const std::string t_LP = "log=/l path=/r ";
-    const std::pair<std::string, std::string> at_Cases[] = {
-        {"nothing\n", "| " + t_NoLog + t_NoRtc},
-        {"Log_File\nCMDOnWatchdog=\nRTC_path\n", "cmd= path= | "},
-        {"RTC_path=/r\n", "path=/r | " + t_NoLog},
-        {"Log_File=/l\n", "log=/l | " + t_NoRtc},
-        {t_Q + "watchdog_interval= 30s\n", "log=/l wd=30 path=/r | "},
-        {t_Q + "watchdog_interval=abc\n", t_LP + "| "},
-        {t_Q + "watchdog_interval=-5\nauto_set_rtc_time_interval=99999999999\n",
-         "log=/l wd=-5 rtc=1 path=/r every=2147483647 | "},
-        {t_Q + "watchdog_interval=-99999999999\n", "log=/l wd=-2147483648 path=/r | "},
-        {t_Q + "auto_set_system_time=0\nauto_set_rtc_time\n", "log=/l sys=1 rtc=1 path=/r | "},
-        {t_Q + "#auto_set_system_time=1\n", t_LP + "| "},
-        {t_Q + "gps_tcp_port=2947\n", t_LP + "port=2947:2947 | "},
-        {t_Q + "gps_tcp_port=123456\n", t_LP + "| "},
-        {t_Q + "gps_tcp_port=\n", t_LP + "port=0: | "},
-        {t_Q + "gps_tcp_port=65536\n", t_LP + "port=0:65536 | "},
-        {t_Q + "gps_tcp_port=70000\n", t_LP + "port=4464:70000 | "},
-        {t_Q + "gps_tcp_port=1:ab\n", t_LP + "port=1:1:ab | "},
-        {"Log_File=/a b \r\nwatchdog_interval=4\r\nRTC_path=/r\r\n", "log=/a b  wd=4 path=/r | "},
-        {"RTC_path=" + t_Path + "\nLog_File=/l\nauto_set_rtc_time_interval=7\ngps_tcp_port=2948\n",
-         "log=/l rtc=1 path=" + t_Path + " every=7 port=2948:2948 | "},
-        {t_Q + "gpsd_reconnect=5\nfix_max_age=3\nclock_min_fixes=4\n"
-               "clock_not_before=2026-01-01\ngps_data_signal=1\nintrospection=1\n",
-         t_LP + "rc=5 age=3 min=4 nb=1767225600 sig=1 intro=1 | "}};
-    for (const auto& [t_Text, t_Expected] : at_Cases) {
-        EXPECT_EQ(t_Expected, t_Read(t_Text)) << t_Text;
-    }
-}
-
-TEST(ConfigRead, ClockNotBeforeDates) {
-    for (const char* pc_Value : {"", "2026-13-01"}) { // the build date, once with a message
-        TextFile t_File("Log_File=/l\nRTC_path=/r\nclock_not_before=" + std::string(pc_Value));
-        T_Config t_C{};
+// A configuration read as start-up reads it, with what the reader printed.
+struct Read {
+    explicit Read(const std::string& t_Text) {
+        TextFile t_File(t_Text);
         testing::internal::CaptureStdout();
-        s32_Config_Read(t_File.pt_File, &t_C);
-        EXPECT_EQ(*pc_Value != '\0', !testing::internal::GetCapturedStdout().empty());
-        EXPECT_EQ(s64_Config_ParseDate(XLOCD_BUILD_DATE), t_C.s64_ClockNotBefore);
+        EXPECT_EQ(0, s32_Config_Read(t_File.pt_File, &t_C));
+        t_Printed = testing::internal::GetCapturedStdout();
     }
+    T_Config t_C{};
+    std::string t_Printed;
+};
+
+const std::string kNoLog = "Error in config file. No valid Log_File found\n";
+const std::string kNoRtc = "Did not find RTC path, using default at //dev//rtc0\n";
+const std::string kQuiet = "Log_File=/l\nRTC_path=/r\n"; // neither line is printed
+
+TEST(ConfigRead, AFileWithoutKeysGivesTheDefaultsAndBothLinesInOrder) {
+    const Read t_R("nothing\n");
+    EXPECT_EQ(kNoLog + kNoRtc, t_R.t_Printed);
+    EXPECT_STREQ("", t_R.t_C.acn_LogFile);
+    EXPECT_STREQ("signal01.beep", t_R.t_C.acn_CmdOnWatchdog);
+    EXPECT_STREQ("//dev//rtc0", t_R.t_C.acn_RtcPath);
+    EXPECT_EQ(0, t_R.t_C.s32_WatchdogInterval);
+    EXPECT_EQ(0, t_R.t_C.s32_AutoSetSystemTime + t_R.t_C.s32_AutoSetRtcTime);
+    EXPECT_EQ(0, t_R.t_C.s32_AutoSetRtcTimeInterval + t_R.t_C.u16_GpsTcpPort);
+}
+
+TEST(ConfigRead, AKeyWithoutAValueKeepsTheEmptyValueAndPrintsNothing) {
+    const Read t_R("Log_File\nCMDOnWatchdog=\nRTC_path\n");
+    EXPECT_EQ("", t_R.t_Printed);
+    EXPECT_STREQ("", t_R.t_C.acn_CmdOnWatchdog);
+    EXPECT_STREQ("", t_R.t_C.acn_RtcPath);
+}
+
+TEST(ConfigRead, EachMissingKeyPrintsItsOwnLine) {
+    EXPECT_EQ(kNoLog, Read("RTC_path=/r\n").t_Printed);
+    EXPECT_EQ(kNoRtc, Read("Log_File=/l\n").t_Printed);
+}
+
+TEST(ConfigRead, IntervalsAreReadLikePercentDAndSaturate) {
+    const std::pair<const char*, std::int32_t> at_Cases[] = {{"30", 30},
+                                                             {" 30", 30},
+                                                             {"30s", 30},
+                                                             {"abc", 0},
+                                                             {"-5", -5},
+                                                             {"99999999999", INT_MAX},
+                                                             {"-99999999999", INT_MIN}};
+    for (const auto& [pc_Value, s32_Expected] : at_Cases) {
+        const Read t_R(kQuiet + "watchdog_interval=" + pc_Value +
+                       "\nauto_set_rtc_time_interval=" + pc_Value + "\n");
+        EXPECT_EQ(s32_Expected, t_R.t_C.s32_WatchdogInterval) << pc_Value;
+        EXPECT_EQ(s32_Expected, t_R.t_C.s32_AutoSetRtcTimeInterval) << pc_Value;
+    }
+}
+
+TEST(ConfigRead, AClockFlagIsOnWhileItsLineIsThereWhateverItsValue) {
+    const std::pair<const char*, std::int32_t> at_Cases[] = {{"auto_set_system_time=0\n", 1},
+                                                             {"auto_set_system_time=no\n", 1},
+                                                             {"auto_set_system_time\n", 1},
+                                                             {"#auto_set_system_time=1\n", 0},
+                                                             {" auto_set_system_time=1\n", 0}};
+    for (const auto& [pc_Line, s32_On] : at_Cases) {
+        EXPECT_EQ(s32_On, Read(kQuiet + pc_Line).t_C.s32_AutoSetSystemTime) << pc_Line;
+    }
+    EXPECT_EQ(1, Read(kQuiet + "auto_set_rtc_time_interval=5\n").t_C.s32_AutoSetRtcTime);
+}
+
+TEST(ConfigRead, TheGpsdPortIsAtMostFiveCharactersItsNumberCutTo16Bits) {
+    const std::tuple<const char*, std::uint16_t, const char*> at_Cases[] = {
+        {"2947", 2947, ":2947"}, {"123456", 0, ""},  {"", 0, ":"},
+        {"65536", 0, ":65536"},  {"abc", 0, ":abc"}, {"70000", 4464, ":70000"},
+        {"1:ab", 1, ":1:ab"}};
+    for (const auto& [pc_Value, u16_Port, pc_Spec] : at_Cases) {
+        const Read t_R(kQuiet + "gps_tcp_port=" + pc_Value + "\n");
+        EXPECT_EQ(u16_Port, t_R.t_C.u16_GpsTcpPort) << pc_Value;
+        EXPECT_STREQ(pc_Spec, t_R.t_C.acn_GpsSourceSpec) << pc_Value;
+    }
+}
+
+TEST(ConfigRead, CrLfLinesAndTheLongestRtcPathAreTakenWhole) {
+    const std::string t_Path = "/dev/" + std::string(241, 'r'); // the longest value possible
+    const Read t_R("Log_File=/a b \r\nwatchdog_interval=4\r\nRTC_path=" + t_Path + "\r\n");
+    EXPECT_STREQ("/a b ", t_R.t_C.acn_LogFile);
+    EXPECT_EQ(4, t_R.t_C.s32_WatchdogInterval);
+    EXPECT_EQ(t_Path, t_R.t_C.acn_RtcPath);
+}
+
+TEST(ConfigRead, TheFieldOptionsAreReadAfterTheEightKeys) {
+    const Read t_R(kQuiet + "gpsd_reconnect=5\nfix_max_age=3\nclock_min_fixes=4\n"
+                            "clock_not_before=2026-01-01\ngps_data_signal=1\nintrospection=1\n"
+                            "exit_on_bus_loss=30\n");
+    const T_Config& t_C = t_R.t_C;
+    EXPECT_EQ((std::array{5, 3, 4, 1, 1, 30}),
+              (std::array{t_C.s32_GpsdReconnect, t_C.s32_FixMaxAge, t_C.s32_ClockMinFixes,
+                          t_C.s32_GpsDataSignal, t_C.s32_Introspection, t_C.s32_ExitOnBusLoss}));
+    EXPECT_EQ(1767225600, t_C.s64_ClockNotBefore);
+}
+
+TEST(ConfigRead, AnEmptyOrInvalidClockNotBeforeMeansTheBuildDate) {
+    for (const char* pc_Value : {"", "2026-13-01"}) { // only the invalid one prints a line
+        const Read t_R(kQuiet + "clock_not_before=" + pc_Value);
+        EXPECT_EQ(*pc_Value != '\0', !t_R.t_Printed.empty());
+        EXPECT_EQ(s64_Config_ParseDate(XLOCD_BUILD_DATE), t_R.t_C.s64_ClockNotBefore);
+    }
+}
+
+TEST(ConfigDate, OnlyADateThatExistsWrittenExactlyAsYyyyMmDd) {
     const std::pair<const char*, std::int64_t> at_Dates[] = {
-        {"1970-01-01", 0},  {"2000-02-29", 951782400}, {"2026-12-06", 1796515200},
-        {"2026-12-6", -1},  {"1969-12-31", -1},        {"2026-12-06x", -1},
-        {"", -1},           {"2026-02-30", -1},        {"2025-02-29", -1},
-        {"2026- 3-01", -1}, {"+026-03-01", -1},        {"2024-02-29", 1709164800}};
+        {"1970-01-01", 0},          {"2000-02-29", 951782400},
+        {"2024-02-29", 1709164800}, {"2026-12-06", 1796515200},
+        {"2026-12-6", -1},          {"1969-12-31", -1},
+        {"2026-12-06x", -1},        {"", -1},
+        {"2026-02-30", -1},         {"2025-02-29", -1},
+        {"2026- 3-01", -1},         {"+026-03-01", -1}};
     for (const auto& [pc_Date, s64_Expected] : at_Dates) {
         EXPECT_EQ(s64_Expected, s64_Config_ParseDate(pc_Date)) << pc_Date;
     }
@@ -179,21 +246,26 @@ TEST(Log, AppendsStampedLinesLiterallyFlushedAndWithoutALengthCap) {
     std::remove(acn_Path);
 }
 
-TEST(Log, StampsAndTheirParse) {
+TEST(Log, TheStampsHaveTheirFormsAndTheLocalOneParsesBack) {
     char acn_Local[XLOCD_STAMP_SIZE];
     char acn_Utc[XLOCD_STAMP_SIZE];
     EXPECT_TRUE(std::regex_match(pc_Log_LocalTimeStamp(acn_Local),
                                  std::regex(kStamp.substr(0, kStamp.size() - 1))));
     EXPECT_TRUE(std::regex_match(pc_Log_UtcTimeStamp(acn_Utc), std::regex(R"(20\d{6}T\d{6}Z)")));
     EXPECT_NEAR(static_cast<double>(std::time(nullptr)), s32_Log_ParseTimeStamp(acn_Local), 2.0);
+}
+
+TEST(Log, AStampThatIsNotOneParsesToItsCode) {
     setenv("TZ", "UTC", 1);
     tzset();
-    // clang-format off
-    const std::pair<const char*, std::int32_t> at_Cases[] = {
-        {"01.03.24_07:05:09", 1709276709}, {"01:03_24.07.05:09", 1709276709}, {nullptr, 0},
-        {"00.03.24_07:05:09", -10}, {"32.03.24_07:05:09", -10}, {"01-03-24_07:05:09", -1},
-        {"01.03.24_07:05", -1}, {"1.3.24_07:05:09", -1}};
-    // clang-format on
+    const std::pair<const char*, std::int32_t> at_Cases[] = {{"01.03.24_07:05:09", 1709276709},
+                                                             {"01:03_24.07.05:09", 1709276709},
+                                                             {nullptr, 0},
+                                                             {"00.03.24_07:05:09", -10},
+                                                             {"32.03.24_07:05:09", -10},
+                                                             {"01-03-24_07:05:09", -1},
+                                                             {"01.03.24_07:05", -1},
+                                                             {"1.3.24_07:05:09", -1}};
     for (const auto& [pc_Stamp, s32_Expected] : at_Cases) {
         EXPECT_EQ(s32_Expected, s32_Log_ParseTimeStamp(pc_Stamp)) << (pc_Stamp ? pc_Stamp : "null");
     }

@@ -22,9 +22,9 @@ struct Tracker {
     std::string t_Fold(const T_GpsReport& t_Report) {
         b_Fix_Fold(&t_State, &u8_Miss, t_Report);
         char acn_Line[256];
-        std::snprintf(acn_Line, sizeof acn_Line, "%s/%s/%s v%u f%u m%u %g %g %g %.2f %g %g s%u",
+        std::snprintf(acn_Line, sizeof acn_Line, "%s/%s/%s v%u f%u %g %g %g %.2f %g %g s%u",
                       t_State.acn_Status, t_State.acn_Warn, t_State.acn_Quality, t_State.u8_Valid,
-                      t_State.u8_FixType, u8_Miss, t_State.f64_Latitude, t_State.f64_Longitude,
+                      t_State.u8_FixType, t_State.f64_Latitude, t_State.f64_Longitude,
                       t_State.f64_Altitude, t_State.f64_Time, t_State.f64_Course, t_State.f64_Speed,
                       t_State.u8_Satellites);
         return acn_Line;
@@ -43,24 +43,24 @@ TEST(FixRule, StatusAtLeastOneAndModeAtLeastTwoMakeAFix) {
 }
 
 TEST(FixRule, FoldsReportsInSequence) {
-    const std::string t_Fix = "NMEA/A/1 v1 f2 m0 48.5 11.5 520 1764505200.25 90 36 s7";
-    const std::string t_None = "NONE/V/0 v0 f0 m4 48.5 11.5 520 1764505200.25 90 36 s7";
+    const std::string t_Fix = "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7";
+    const std::string t_None = "NONE/V/0 v0 f0 48.5 11.5 520 1764505200.25 90 36 s7";
     const std::pair<T_GpsReport, std::string> at_Steps[] = {
         {kFix3D, t_Fix},
         // 2D without latitude: no altitude, course or speed; the rest is taken
         {{1, 2, 5, kT + 1, NAN, 12.0, 1.0, 180.0, 1.0},
-         "NMEA/A/1 v1 f1 m0 48.5 12 520 1764505201.25 90 36 s5"},
+         "NMEA/A/1 v1 f1 48.5 12 520 1764505201.25 90 36 s5"},
         // 3D without track: altitude only; without a time the time stays
         {{1, 3, 7, NAN, 1.0, 2.0, 600.0, NAN, 99.0},
-         "NMEA/A/1 v1 f2 m0 1 2 600 1764505201.25 90 36 s7"},
+         "NMEA/A/1 v1 f2 1 2 600 1764505201.25 90 36 s7"},
         // 3D with a track and no speed: the speed is converted all the same
         {{1, 3, 300, kT, 48.5, 11.5, 520.0, 45.0, NAN},
-         "NMEA/A/1 v1 f2 m0 48.5 11.5 520 1764505200.25 45 nan s44"},
+         "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 45 nan s44"},
         {kFix3D, t_Fix},
-        {kMiss, "NMEA/A/1 v1 f2 m1 48.5 11.5 520 1764505200.25 90 36 s7"},
-        {kMiss, "NMEA/A/1 v1 f2 m2 48.5 11.5 520 1764505200.25 90 36 s7"},
-        {kMiss, "NMEA/A/1 v1 f2 m3 48.5 11.5 520 1764505200.25 90 36 s7"},
-        {kMiss, "NMEA/A/1 v1 f2 m4 48.5 11.5 520 1764505200.25 90 36 s7"},
+        {kMiss, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
+        {kMiss, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
+        {kMiss, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
+        {kMiss, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
         {kMiss, t_None},
         {kMiss, t_None},
         {kFix3D, t_Fix}};
@@ -70,10 +70,9 @@ TEST(FixRule, FoldsReportsInSequence) {
     }
     Tracker t_Fresh; // misses from the start mark NONE with zero numbers
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ("// v0 f0 m" + std::to_string(i + 1) + " 0 0 0 0.00 0 0 s0",
-                  t_Fresh.t_Fold(kMiss));
+        EXPECT_EQ("// v0 f0 0 0 0 0.00 0 0 s0", t_Fresh.t_Fold(kMiss));
     }
-    EXPECT_EQ("NONE/V/0 v0 f0 m4 0 0 0 0.00 0 0 s0", t_Fresh.t_Fold(kMiss));
+    EXPECT_EQ("NONE/V/0 v0 f0 0 0 0 0.00 0 0 s0", t_Fresh.t_Fold(kMiss));
 }
 
 TEST(GpsdReport, WhatLibgps322DeliversMapsToTheFixRuleInputs) {
@@ -101,7 +100,7 @@ TEST(GpsdReport, WhatLibgps322DeliversMapsToTheFixRuleInputs) {
                .track = 4.5,
                .speed = 5.5};
     t_D.satellites_used = 9;
-    EXPECT_EQ("NMEA/A/1 v1 f2 m0 1.5 2.5 521.6 1764505200.25 4.5 19.8 s9",
+    EXPECT_EQ("NMEA/A/1 v1 f2 1.5 2.5 521.6 1764505200.25 4.5 19.8 s9",
               Tracker().t_Fold(t_Gpsd_Report(t_D)));
 }
 

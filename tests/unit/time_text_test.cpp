@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -123,6 +124,50 @@ TEST(ClockGuard, TheDateKeepsEarlierTimesOutWhateverTheRun) {
     EXPECT_EQ(ClockRefusal::None, e_ClockGuard_Check({3, 0}, 3, s64_Date, s64_Date));
     EXPECT_EQ(ClockRefusal::BeforeDate, e_ClockGuard_Check({3, 0}, 3, s64_Date, s64_Date - 1.0));
     EXPECT_EQ(ClockRefusal::BeforeDate, e_ClockGuard_Check({3, 0}, 0, s64_Date, NAN));
+}
+
+// One report as the guard sees it: a position report with or without a fix, or another kind.
+struct GuardReport {
+    enum { Fix, NoFix, Other } e_Kind;
+    double f64_Time;
+};
+
+struct GuardCase {
+    const char* pc_What;
+    std::vector<GuardReport> at_Reports;
+    ClockRefusal e_After; // with clock_min_fixes=3
+};
+
+TEST(ClockGuard, ThreeFixesInARunWithTimesAdvancingUpToTwoSecondsAllowTheClock) {
+    constexpr double t = 1796515200.0; // 2026-12-06
+    const GuardReport F0{GuardReport::Fix, t}, F1{GuardReport::Fix, t + 1},
+        F2{GuardReport::Fix, t + 2}, F3{GuardReport::Fix, t + 3}, Miss{GuardReport::NoFix, NAN},
+        Sky{GuardReport::Other, NAN};
+    const GuardCase at_Cases[] = {
+        {"three fixes a second apart", {F0, F1, F2}, ClockRefusal::None},
+        {"two fixes", {F0, F1}, ClockRefusal::TooFewFixes},
+        {"an epoch reported again counts once", {F0, F0, F1}, ClockRefusal::TooFewFixes},
+        {"... and breaks nothing", {F0, F0, F1, F1, F2}, ClockRefusal::None},
+        {"a gap over two seconds starts anew",
+         {F0, F1, {GuardReport::Fix, t + 3.5}},
+         ClockRefusal::TooFewFixes},
+        {"a step back starts anew", {F1, F2, F0}, ClockRefusal::TooFewFixes},
+        {"a fix without a time breaks the run",
+         {F0, F1, {GuardReport::Fix, NAN}, F2},
+         ClockRefusal::TooFewFixes},
+        {"a position report without a fix breaks it",
+         {F0, F1, Miss, F2, F3},
+         ClockRefusal::TooFewFixes},
+        {"other reports neither count nor break", {F0, Sky, F1, Sky, Sky, F2}, ClockRefusal::None}};
+    for (const GuardCase& t_Case : at_Cases) {
+        T_ClockGuard t_Guard{};
+        for (const GuardReport& t_Report : t_Case.at_Reports) {
+            v_ClockGuard_Fold(&t_Guard, t_Report.e_Kind != GuardReport::Other,
+                              t_Report.e_Kind == GuardReport::Fix, t_Report.f64_Time);
+        }
+        const double f64_Last = t_Case.at_Reports.back().f64_Time;
+        EXPECT_EQ(t_Case.e_After, e_ClockGuard_Check(t_Guard, 3, 0, f64_Last)) << t_Case.pc_What;
+    }
 }
 
 } // namespace
