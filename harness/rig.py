@@ -211,6 +211,12 @@ def types_of(message):
     return "".join(t for t, _value in message["args"])
 
 
+def shape(message):
+    """Where a recorded message came from and what it carried: path, interface, the
+    arguments' types and their values."""
+    return message["path"], message["interface"], types_of(message), args_of(message)
+
+
 # Debian's /etc/hosts: localhost is ::1 as well as 127.0.0.1, and a client of gpsd
 # tries both. Where the machine's file differs, daemons get this one in a mount
 # namespace of their own (root only).

@@ -4,7 +4,7 @@ XLOCD_PACKAGES=(
   libdbus-1-dev dbus-daemon libgps-dev gpsd gpsd-clients
   libgtest-dev libgmock-dev
   python3 python3-dbus python3-gps python3-pytest
-  faketime tzdata util-linux valgrind clang libclang-rt-14-dev groff-base man-db procps
+  faketime tzdata util-linux clang libclang-rt-14-dev groff-base man-db procps
   systemd libglib2.0-bin dpkg-dev lintian clang-format clang-tidy
 )
 

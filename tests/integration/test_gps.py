@@ -22,7 +22,7 @@ def status_is(daemon, status):
 
 
 def test_a_real_receivers_fix_shows_in_the_twelve_texts(xlocd, gpsd):
-    """An ordinary GPS fix (GGA quality 1) counts although gpsd sends no TPV status."""
+    """GGA quality 1 is a fix although gpsd sends no TPV status for it."""
     feed = gpsd()
     daemon = xlocd(gps_port=feed.port, env=UTC)
     rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, **RECEIVER)
@@ -33,7 +33,7 @@ def test_a_real_receivers_fix_shows_in_the_twelve_texts(xlocd, gpsd):
     assert abs(float(data[8]) - 36.0) < 0.1 and data[9] == "90.50000"
 
 
-def test_a_real_receiver_losing_its_fix_reads_none_with_the_last_position(xlocd, gpsd):
+def test_a_real_receiver_losing_its_fix_reads_none_the_position_kept(xlocd, gpsd):
     feed = gpsd()
     daemon = xlocd(gps_port=feed.port, env=UTC)
     t = rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, **RECEIVER)
@@ -45,7 +45,7 @@ def test_a_real_receiver_losing_its_fix_reads_none_with_the_last_position(xlocd,
 @pytest.mark.parametrize("value,port,error", [
     ("12ab", "12ab", "-1 = can't get service entry"),
     ("1:ab", "1", "-6 = can't connect to host/port pair")])
-def test_failed_attempts_log_two_lines_each_on_their_first_pass(xlocd, value, port, error):
+def test_a_failed_attempt_logs_its_code_and_the_stream_line(xlocd, value, port, error):
     daemon = xlocd(gps_tcp_port=value)
     failure = f"{XLOCD}: connection failure on localhost:{port}, error {error}"
     rig.wait_for(lambda: len(daemon.log_lines()) >= 5, what="two attempts")
@@ -55,7 +55,7 @@ def test_failed_attempts_log_two_lines_each_on_their_first_pass(xlocd, value, po
     assert daemon.stderr.read_text().startswith(failure + failure)
 
 
-def test_without_supervision_an_attempt_comes_every_50_ms_and_leaks_nothing(xlocd):
+def test_unsupervised_attempts_come_every_50_ms_and_leak_nothing(xlocd):
     daemon = xlocd()
     rig.wait_for(lambda: len(daemon.log_lines()) >= 9, what="several attempts")
     rss0, fds0, _ = rig.process_usage(daemon.proc.pid)
@@ -68,7 +68,7 @@ def test_without_supervision_an_attempt_comes_every_50_ms_and_leaks_nothing(xloc
     assert abs(fds1 - fds0) <= 1 and (SANITIZED or rss1 - rss0 < 64), (fds0, fds1, rss0, rss1)
 
 
-def test_the_librarys_fix_is_cleared_so_other_reports_are_misses(xlocd, json_gpsd):
+def test_after_a_fix_other_reports_are_misses(xlocd, json_gpsd):
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, env=UTC)
     server.send({"class": "SKY", "satellites": [{"PRN": n, "used": True} for n in range(1, 8)]},
@@ -76,13 +76,13 @@ def test_the_librarys_fix_is_cleared_so_other_reports_are_misses(xlocd, json_gps
     assert daemon.wait_data(lambda d: d[0] == "NMEA") == [
         "NMEA", "48.123457", "11.500000", "522", "123456", "7", "1", "A", "36.00000", "90.50000",
         "050326", "030512342026"]
-    server.send(*[SKY] * 4)  # without the library's fix cleared, these would read as fixes
+    server.send(*[SKY] * 4)  # were the library's fix not cleared, these would be fixes
     rig.stays(status_is(daemon, "NMEA"), "NMEA after four reports without a fix")
     server.send(SKY)
     rig.wait_for(status_is(daemon, "NONE"), what="NONE after five reports without a fix")
 
 
-def test_without_supervision_a_late_gpsd_is_taken_once_and_never_again(xlocd, gpsd):
+def test_unsupervised_a_late_gpsd_is_taken_once_and_never_again(xlocd, gpsd):
     port = rig.free_port()
     daemon = xlocd(gps_port=port)
     daemon.wait_log("Streaming GPS data failed")
@@ -100,7 +100,7 @@ def test_without_supervision_a_late_gpsd_is_taken_once_and_never_again(xlocd, gp
     assert lines.count("Established connection to gpsd") == 1
 
 
-def test_with_supervision_an_outage_is_reported_once_and_followed(xlocd, gpsd):
+def test_supervised_an_outage_is_reported_once_and_followed(xlocd, gpsd):
     port = rig.free_port()
     daemon = xlocd(gps_port=port, gpsd_reconnect=1, fix_max_age=2)
     daemon.wait_log("Streaming GPS data failed")
@@ -135,10 +135,9 @@ def full_listener(port, family=socket.AF_INET, host="127.0.0.1"):
     return [listener, *fillers]
 
 
-@pytest.mark.parametrize("keys", [{}, {"gpsd_reconnect": 1}])
-def test_a_gpsd_port_whose_accept_queue_is_full_holds_nothing_up(xlocd, keys):
+def test_a_gpsd_port_with_a_full_accept_queue_holds_nothing_up(xlocd):
     held = full_listener(port := rig.free_port())
-    daemon = xlocd(gps_port=port, **keys)
+    daemon = xlocd(gps_port=port, gpsd_reconnect=1)
     for _ in range(10):  # each attempt waits up to 1 s for its connect, the loop does not
         start = time.monotonic()
         daemon.get_data(timeout=1)
@@ -150,7 +149,7 @@ def test_a_gpsd_port_whose_accept_queue_is_full_holds_nothing_up(xlocd, keys):
 
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="Debian's /etc/hosts needs a mount namespace (root)")
-def test_a_local_user_squatting_both_addresses_of_localhost_holds_up_nothing(xlocd):
+def test_a_squat_on_both_addresses_of_localhost_holds_up_nothing(xlocd):
     """gpsd is down; a local user listens on [::1] with room for one connection and on
     127.0.0.1 with a full queue."""
     port = rig.free_port()
@@ -178,8 +177,7 @@ def test_an_attempt_is_one_connection_that_asks_for_the_stream(xlocd, json_gpsd)
     assert (server.accepted, server.requests) == (1, [b'?WATCH={"enable":true,"json":true};\n'])
 
 
-def test_a_report_split_across_reads_is_one_report_and_half_a_line_costs_no_cpu(xlocd,
-                                                                              json_gpsd):
+def test_a_split_report_is_one_report_and_half_a_line_costs_nothing(xlocd, json_gpsd):
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, env=UTC)
     for second in (56, 57):  # a report split in two, then the next one whole
@@ -195,7 +193,7 @@ def test_a_report_split_across_reads_is_one_report_and_half_a_line_costs_no_cpu(
     assert daemon.get_data()[0] == "NMEA"
 
 
-def test_a_line_longer_than_any_report_ends_the_session_not_the_memory(xlocd, json_gpsd):
+def test_a_line_longer_than_any_report_ends_the_session(xlocd, json_gpsd):
     server = json_gpsd()
     daemon = xlocd(gps_port=server.port, gpsd_reconnect=1)
     server.send(rig.tpv())
@@ -207,9 +205,8 @@ def test_a_line_longer_than_any_report_ends_the_session_not_the_memory(xlocd, js
     assert daemon.get_data()[0] == "NMEA" and rig.process_usage(daemon.proc.pid)[0] - rss0 < 512
 
 
-def test_a_fix_from_before_a_suspend_is_aged_by_the_first_call_after_it(xlocd, gpsd, tmp_path):
-    """The boot clock moves on 60 s while the daemon is stopped, as over a suspend;
-    fix_max_age counts on it, and the call is answered from the state of its moment."""
+def test_the_first_call_after_a_suspend_ages_the_fix(xlocd, gpsd, tmp_path):
+    """The boot clock moves on 60 s while the daemon is stopped, as over a suspend."""
     offset = tmp_path / "boot-offset"
     offset.write_text("0")
     feed = gpsd()
