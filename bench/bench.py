@@ -155,9 +155,9 @@ def cpu_at_20hz(bus, workdir, feed, extra, seconds):
     stream = rig.NmeaStream(feed, hz=20)
     try:
         rig.wait_for(lambda: daemon.get_data()[0] == "NMEA", 20, what="fixes")
-        _, _, cpu0 = rig.process_usage(daemon.proc.pid)
+        _, _, cpu0 = daemon.usage()
         time.sleep(seconds)
-        _, _, cpu1 = rig.process_usage(daemon.proc.pid)
+        _, _, cpu1 = daemon.usage()
         return (cpu1 - cpu0) / seconds * 100
     finally:
         stream.stop()
@@ -290,9 +290,9 @@ def main():
         stack.append(daemon)
         rows = measure_round_trips(bus, args.calls)
         rows += measure_lag(bus, feed, daemon)
-        _, _, cpu0 = rig.process_usage(daemon.proc.pid)
+        _, _, cpu0 = daemon.usage()
         time.sleep(args.idle_seconds)
-        rss, _, cpu1 = rig.process_usage(daemon.proc.pid)
+        rss, _, cpu1 = daemon.usage()
         rows.append((f"idle CPU over {args.idle_seconds} s", (cpu1 - cpu0) / args.idle_seconds * 100,
                      None, "% core"))
         rows.append(("RSS", rss, rig.process_usage(xcord.proc.pid)[0], "kB"))

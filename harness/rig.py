@@ -159,12 +159,15 @@ class Bus:
         self.client().flush()
 
     def stop(self):
+        """Ends the bus; a second call does nothing."""
         if self._client is not None:
             self._client.close()
+            self._client = None
         self.proc.stop()
-        for f in self.dir.iterdir():
+        for f in self.dir.glob("*"):
             f.unlink()
-        self.dir.rmdir()
+        if self.dir.exists():
+            self.dir.rmdir()
 
 
 class Peer:
@@ -172,6 +175,7 @@ class Peer:
 
     BROADCAST = "type='signal',interface='zel.orb.broadcast'"
     XCORD = "type='signal',interface='zel.orb.xcord'"
+    XLOCD = "type='signal',interface='zel.orb.xlocd'"
 
     def __init__(self, peer_bin, record, name=None, replies=None, matches=(), hello_path=None,
                  bus=None):
@@ -274,6 +278,10 @@ class Daemon:
 
     def wait_log(self, text, timeout=5.0):
         return wait_for(lambda: text in self.log_lines(), timeout, what=f"log line {text!r}")
+
+    def usage(self):
+        """(RSS in kB, open descriptors, CPU seconds) of the daemon."""
+        return process_usage(self.proc.pid)
 
     def terminate(self, sig=signal.SIGTERM, timeout=10.0):
         self.status = self.proc.stop(sig, timeout)
@@ -400,11 +408,12 @@ class GpsdFeed:
 
 def feed_until(feed, predicate, timeout=10.0, start=1796042040.0, **fix):
     """Sends one epoch a second of gpsd time every 0.2 s until predicate() holds:
-    gpsd forwards reports only once the daemon's watch request has reached it."""
+    gpsd forwards reports only once the daemon's watch request has reached it. The
+    fix is at 1.5 N 2.5 E, 3 m up, unless told otherwise."""
     deadline = time.monotonic() + timeout
     t = start
     while True:
-        feed.send(fix_sentences(t, **fix))
+        feed.send(fix_sentences(t, **{"lat": 1.5, "lon": 2.5, "alt": 3.0, **fix}))
         if wait_until(predicate, 0.2):
             return t
         if time.monotonic() > deadline:

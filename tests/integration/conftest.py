@@ -1,7 +1,5 @@
-import json
 import os
 import pathlib
-import subprocess
 import sys
 
 import pytest
@@ -9,23 +7,16 @@ import pytest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "harness"))
 import rig  # noqa: E402
 
-BUILD = pathlib.Path(os.environ.get("BUILD_DIR", rig.ROOT / "build"))
-XLOCD = os.path.abspath(os.environ.get("XLOCD_BIN", BUILD / "src/xlocd"))
-PEER = os.path.abspath(os.environ.get("PEER_BIN", BUILD / "harness/standin_peer"))
-DRIVER = os.path.abspath(os.environ.get("DRIVER_BIN", BUILD / "tests/orb_driver"))
-CLIENT = os.path.abspath(os.environ.get("CLIENT_BIN", BUILD / "harness/gps_client"))
-QUERY = os.path.abspath(os.environ.get("QUERY_BIN", BUILD / "tools/xlocd-query"))
-SHIM = os.path.abspath(os.environ.get("RTC_SHIM", BUILD / "tests/librtc_shim.so"))
-BOOT_SHIM = os.path.abspath(os.environ.get("BOOT_SHIM", BUILD / "tests/libboot_shim.so"))
+BUILD = pathlib.Path(os.environ.get("BUILD_DIR", rig.ROOT / "build")).resolve()
+XLOCD = str(BUILD / "src/xlocd")
+PEER = str(BUILD / "harness/standin_peer")
+DRIVER = str(BUILD / "tests/orb_driver")
+CLIENT = str(BUILD / "harness/gps_client")
+QUERY = str(BUILD / "tools/xlocd-query")
+SHIM = str(BUILD / "tests/librtc_shim.so")
+BOOT_SHIM = str(BUILD / "tests/libboot_shim.so")
 FAKETIME = os.environ.get("XLOCD_FAKETIME", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
 SANITIZED = os.environ.get("XLOCD_SANITIZED") == "ON"
-
-
-def gps_client(calls=1, burst=False, timeout_ms=5000):
-    """Runs the C++ load client; returns its JSON summary."""
-    args = rig.command(CLIENT, "--calls", calls, "--timeout-ms", timeout_ms, *["--burst"] * burst)
-    out = subprocess.run(args, capture_output=True, text=True, timeout=120 * rig.SCALE)
-    return json.loads(out.stdout)
 
 
 def config_text(tmp_path, gps_port, **keys):
@@ -73,12 +64,18 @@ def xcord(peers):
 
 
 @pytest.fixture
+def own_bus():
+    """own_bus(**options) starts a bus of the test's own (rig.Bus's options)."""
+    yield from started(lambda **options: rig.Bus(**options), rig.Bus.stop)
+
+
+@pytest.fixture
 def xlocd(bus, tmp_path):
-    """xlocd(gps_port=..., env=None, wrapper=(), **keys) starts the daemon."""
+    """xlocd(gps_port=..., env=None, wrapper=(), on=bus, **keys) starts the daemon."""
     daemons = []
 
-    def start(gps_port=None, env=None, wrapper=(), **keys):
-        daemons.append(rig.Daemon(XLOCD, tmp_path, bus, config_text(
+    def start(gps_port=None, env=None, wrapper=(), on=bus, **keys):
+        daemons.append(rig.Daemon(XLOCD, tmp_path, on, config_text(
             tmp_path, gps_port or rig.free_port(), **keys), env,
             wrapper=(*rig.debian_hosts(), *wrapper), start_timeout=30 if wrapper else 5))
         return daemons[-1]
@@ -100,6 +97,15 @@ def gpsd(tmp_path):
 @pytest.fixture
 def json_gpsd():
     yield from started(rig.JsonGpsd, rig.JsonGpsd.stop)
+
+
+@pytest.fixture
+def served(xlocd, json_gpsd):
+    """served(**keys): a scripted gpsd (rig.JsonGpsd) and the daemon reading it."""
+    def start(**keys):
+        server = json_gpsd()
+        return server, xlocd(gps_port=server.port, **keys)
+    return start
 
 
 @pytest.fixture

@@ -15,25 +15,42 @@ RTC_RECORD = "56 34 12 5 2 126 0 0 0"  # sec min hour mday mon year wday yday is
 ZONES = pathlib.Path("/usr/share/zoneinfo")
 IN_2009 = {"FAKETIME": "@2009-12-31 12:00:00", "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
 NOBODY = "setpriv --reuid=65534 --regid=65534 --clear-groups "
-NEEDS_ROOT = pytest.mark.skipif(not rig.ROOT_USER, reason="a private /tmp needs a mount "
-                                                         "namespace, and planting as nobody root")
+NEEDS_ROOT = pytest.mark.skipif(not rig.ROOT_USER, reason="mount namespaces, setpriv: root")
 
 
 def lines(path):
     return path.read_text().splitlines() if path.exists() else []
 
 
+class Clock:
+    """Starts the daemon with a recording `date` first on PATH, TZ=UTC and RTC_path a
+    regular file, on which the RTC shim lets RTC_SET_TIME succeed; reads what they recorded."""
+
+    def __init__(self, tmp_path, xlocd, json_gpsd):
+        self.dir, self.xlocd, self.json_gpsd = tmp_path, xlocd, json_gpsd
+        (tmp_path / "bin").mkdir()
+        (tmp_path / "bin/date").write_text(f'#!/bin/sh\necho "$@" >> {tmp_path}/date.args\n')
+        (tmp_path / "bin/date").chmod(0o755)
+        (tmp_path / "rtc-file").write_text("")
+
+    def start(self, source=None, preload=SHIM, env=None, **keys):
+        """The daemon reading source (a scripted gpsd by default); returns both."""
+        server = source or self.json_gpsd()
+        return server, self.xlocd(gps_port=server.port, env={
+            "PATH": f"{self.dir}/bin:{os.environ['PATH']}", "TZ": "UTC", "LD_PRELOAD": preload,
+            "XLOCD_RTC_SHIM_LOG": str(self.dir / "rtc.records"), **(env or {})},
+            **{"RTC_path": str(self.dir / "rtc-file"), **keys})
+
+    def dates(self):
+        return lines(self.dir / "date.args")
+
+    def writes(self):
+        return lines(self.dir / "rtc.records")
+
+
 @pytest.fixture
-def clock(tmp_path):
-    """env: a recording `date` first on PATH, TZ=UTC, the RTC shim (RTC_SET_TIME succeeds on a
-    regular file); then what `date` and the shim recorded, and that file."""
-    (tmp_path / "bin").mkdir()
-    (tmp_path / "bin/date").write_text(f'#!/bin/sh\necho "$@" >> {tmp_path}/date.args\n')
-    (tmp_path / "bin/date").chmod(0o755)
-    (tmp_path / "rtc-file").write_text("")
-    return ({"PATH": f"{tmp_path}/bin:{os.environ['PATH']}", "TZ": "UTC", "LD_PRELOAD": SHIM,
-             "XLOCD_RTC_SHIM_LOG": str(tmp_path / "rtc.records")}, tmp_path / "date.args",
-            tmp_path / "rtc.records", tmp_path / "rtc-file")
+def clock(tmp_path, xlocd, json_gpsd):
+    return Clock(tmp_path, xlocd, json_gpsd)
 
 
 @pytest.fixture
@@ -45,9 +62,8 @@ def secret(tmp_path):
 
 
 def private_tmp(then, work):
-    """An unshare wrapper: the daemon gets a /tmp of its own, a tmpfs without the sticky bit
-    (so protected_symlinks/fifos do not apply) where `then` ran, and the UTC zone. What the
-    test keeps under the host's /tmp stays where it was."""
+    """The daemon gets a /tmp where `then` ran, a tmpfs without the sticky bit (so no
+    protected_symlinks), the test's own folders in it, and the UTC zone."""
     keep = sorted({pathlib.Path(p).parts[2] for p in (XLOCD, SHIM, str(work))
                    if p.startswith("/tmp/")})
     script = ("mount --bind /tmp /mnt && mount -t tmpfs -o mode=0777 tmpfs /tmp && " +
@@ -64,14 +80,11 @@ def marker(daemon):
     ("rtc-file", None),  # the shim accepts RTC_SET_TIME; without it a regular file fails
     ("rtc-file", f"mv_SetSystemTime: {RTC_LINE} FAILED (errno: 25)"),
     ("none", "mv_SetSystemTime: Setting RTC from GPS FAILED! (could not open {rtc})")])
-def test_rtc_attempts_come_once_an_interval_also_with_gpsd_silent(xlocd, json_gpsd, clock,
-                                                                  tmp_path, device, failure):
-    env, _, writes, _ = clock
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env={**env, "LD_PRELOAD": None if failure else SHIM},
-                   auto_set_rtc_time_interval="1", RTC_path=str(tmp_path / device))
+def test_rtc_attempts_come_once_an_interval_with_gpsd_silent(clock, tmp_path, device, failure):
+    server, daemon = clock.start(preload=None if failure else SHIM, auto_set_rtc_time_interval=1,
+                                 RTC_path=str(tmp_path / device))
     failed = (failure or "").format(rtc=tmp_path / device)
-    attempts = lambda: daemon.log_lines().count(failed) if failure else len(lines(writes))
+    attempts = lambda: daemon.log_lines().count(failed) if failure else len(clock.writes())
     server.send(rig.tpv(time_=FIX))  # and nothing after it: only the deadline wakes the daemon
     times = []
     rig.wait_for(lambda: times.extend([time.monotonic()] * (attempts() - len(times))) or
@@ -81,41 +94,31 @@ def test_rtc_attempts_come_once_an_interval_also_with_gpsd_silent(xlocd, json_gp
     assert all(0.9 < g < 2.2 * rig.SCALE for g in gaps), gaps
 
 
-def test_no_rtc_attempt_and_no_rearming_while_no_fix_is_valid(xlocd, json_gpsd, clock):
-    env, _, writes, rtc = clock
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env=env, auto_set_rtc_time_interval="1",
-                   RTC_path=str(rtc))
+def test_no_rtc_attempt_and_no_rearming_while_no_fix_is_valid(clock):
+    server, daemon = clock.start(auto_set_rtc_time_interval=1)
     server.send(rig.tpv(time_=FIX))
-    rig.wait_for(lambda: lines(writes), what="the first write")
+    rig.wait_for(clock.writes, what="the first write")
     server.send(*[rig.tpv(mode=1)] * 5)
     daemon.wait_data(lambda d: d[0] == "NONE")
-    made = len(lines(writes))
+    made = len(clock.writes())
     # Longer than the interval and its re-arming.
-    rig.stays(lambda: len(lines(writes)) == made, "no write", quiet=2.5 * rig.SCALE)
+    rig.stays(lambda: len(clock.writes()) == made, "no write", quiet=2.5 * rig.SCALE)
     server.send(rig.tpv(time_=FIX))
-    rig.wait_for(lambda: len(lines(writes)) == made + 1, what="a write after the fix returns")
+    rig.wait_for(lambda: len(clock.writes()) == made + 1, what="a write after the fix returns")
 
 
-def test_past_2010_the_rtc_gets_the_fix_time_and_the_clock_is_left(xlocd, json_gpsd, clock):
-    env, dates, writes, rtc = clock
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env=env, auto_set_system_time="", auto_set_rtc_time="",
-                   RTC_path=str(rtc))
+def test_past_2010_the_rtc_gets_the_fix_time_and_the_clock_is_left(clock):
+    server, daemon = clock.start(auto_set_system_time="", auto_set_rtc_time="")
     server.send(rig.tpv(time_=FIX))
     daemon.wait_log(RTC_LINE)
-    assert (lines(writes), lines(dates)) == ([RTC_RECORD], [])
+    assert (clock.writes(), clock.dates()) == ([RTC_RECORD], [])
 
 
 @NEEDS_ROOT
 @pytest.mark.parametrize("plant,expected", [
     ("true", [RTC_LINE]), ("echo earlier > /tmp/RTC_updated", ["earlier", RTC_LINE])])
-def test_the_marker_line_goes_to_a_plain_file_of_its_own(xlocd, json_gpsd, clock, tmp_path,
-                                                         plant, expected):
-    env, _, _, rtc = clock
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env=env, auto_set_rtc_time="", RTC_path=str(rtc),
-                   wrapper=private_tmp(plant, tmp_path))
+def test_the_marker_line_goes_to_a_plain_file_of_its_own(clock, tmp_path, plant, expected):
+    server, daemon = clock.start(auto_set_rtc_time="", wrapper=private_tmp(plant, tmp_path))
     server.send(rig.tpv(time_=FIX))
     rig.wait_for(lambda: lines(marker(daemon)) == expected, what="the marker line")
 
@@ -123,40 +126,45 @@ def test_the_marker_line_goes_to_a_plain_file_of_its_own(xlocd, json_gpsd, clock
 @NEEDS_ROOT
 @pytest.mark.parametrize("plant", ["ln -s {secret} /tmp/RTC_updated", "mkfifo /tmp/RTC_updated",
                                    "sh -c 'echo theirs > /tmp/RTC_updated'"])
-def test_the_marker_skips_what_another_user_planted(xlocd, json_gpsd, clock, tmp_path, secret,
-                                                    plant):
-    env, _, writes, rtc = clock
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env=env, auto_set_rtc_time="", RTC_path=str(rtc),
-                   wrapper=private_tmp(NOBODY + plant.format(secret=secret), tmp_path))
+def test_the_marker_skips_what_another_user_planted(clock, tmp_path, secret, plant):
+    server, daemon = clock.start(auto_set_rtc_time="", wrapper=private_tmp(
+        NOBODY + plant.format(secret=secret), tmp_path))
     server.send(rig.tpv(time_=FIX))
     daemon.wait_log("mv_SetSystemTime: /tmp/RTC_updated is not a plain file of ours, "
                     "marker skipped")
-    assert lines(writes) == [RTC_RECORD] and secret.read_text() == "root only\n"
+    assert clock.writes() == [RTC_RECORD] and secret.read_text() == "root only\n"
     assert marker(daemon).is_fifo() or lines(marker(daemon)) in (["root only"], ["theirs"])
 
 
+SWAP = """
+import os, sys
+while True:
+    try:
+        os.symlink(sys.argv[1], "/tmp/RTC_updated")
+    except OSError:
+        pass
+    try:
+        os.unlink("/tmp/RTC_updated")
+    except OSError:
+        pass
+"""
+
+
 @NEEDS_ROOT
-def test_a_symlink_swapped_in_at_any_moment_never_takes_the_marker(xlocd, json_gpsd, clock,
-                                                                   tmp_path, secret):
-    env, _, writes, rtc = clock
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env=env, auto_set_rtc_time_interval="1",
-                   RTC_path=str(rtc), wrapper=private_tmp("true", tmp_path))
-    swap = (f"import os\nwhile True:\n  try: os.symlink('{secret}', '/tmp/RTC_updated')\n"
-            "  except OSError: pass\n  try: os.unlink('/tmp/RTC_updated')\n  except OSError: pass")
+def test_a_symlink_swapped_in_at_any_moment_never_takes_the_marker(clock, tmp_path, secret):
+    server, daemon = clock.start(auto_set_rtc_time_interval=1,
+                                 wrapper=private_tmp("true", tmp_path))
     swapper = rig.Proc(["nsenter", "-t", daemon.proc.pid, "-m", *NOBODY.split(),
-                        "/usr/bin/python3", "-c", swap])
+                        "/usr/bin/python3", "-c", SWAP, secret])
     server.send(rig.tpv(time_=FIX))
-    rig.wait_for(lambda: len(lines(writes)) >= 3, 15, what="three RTC writes")
+    rig.wait_for(lambda: len(clock.writes()) >= 3, 15, what="three RTC writes")
     swapper.stop()
     assert secret.read_text() == "root only\n"
 
 
 @NEEDS_ROOT
-def test_the_next_answer_follows_a_changed_zone(xlocd, json_gpsd, tmp_path):
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, wrapper=private_tmp("true", tmp_path))
+def test_the_next_answer_follows_a_changed_zone(served, tmp_path):
+    server, daemon = served(wrapper=private_tmp("true", tmp_path))
     server.send(rig.tpv(time_=FIX))
     texts = lambda: [daemon.get_data()[i] for i in (4, 10, 11)]
     rig.wait_for(lambda: texts() == ["123456", "050326", "030512342026"], what="UTC texts")
@@ -165,54 +173,45 @@ def test_the_next_answer_follows_a_changed_zone(xlocd, json_gpsd, tmp_path):
     assert texts() == ["180456", "050326", "030518042026"]  # UTC+05:30
 
 
-def test_before_2010_a_cold_start_time_sets_the_clock_as_20yy(xlocd, json_gpsd, clock):
+def test_before_2010_a_cold_start_time_sets_the_clock_as_20yy(clock):
     """As designed, without the guard keys: 1980 reads as 2080, once per process."""
-    env, dates, writes, rtc = clock
-    env.update(LD_PRELOAD=f"{FAKETIME} {SHIM}", **IN_2009)
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, env=env, auto_set_system_time="", auto_set_rtc_time="",
-                   RTC_path=str(rtc))
+    server, daemon = clock.start(preload=f"{FAKETIME} {SHIM}", env=IN_2009,
+                                 auto_set_system_time="", auto_set_rtc_time="")
     for fix in ("2009-12-31T23:00:00", "1980-01-06T00:00:01", "2026-12-06T00:00:02"):
         server.send(rig.tpv(time_=fix + ".000Z"))  # 2009 waits for a later fix
         daemon.wait_data(lambda d: d[4] == fix[11:].replace(":", ""))
-    synced = lambda: (lines(dates), lines(writes)) == (["-s 208001060000.01"],
-                                                       ["1 0 0 6 0 180 0 0 0"])
+    synced = lambda: (clock.dates(), clock.writes()) == (["-s 208001060000.01"],
+                                                         ["1 0 0 6 0 180 0 0 0"])
     rig.wait_for(synced, what="the sync")  # `date` runs in the background
     rig.stays(synced, "one sync per process")
 
 
-def test_min_fixes_sets_the_clock_from_a_real_receiver(xlocd, gpsd, clock):
+def test_min_fixes_sets_the_clock_from_a_real_receiver(clock, gpsd):
     """gpsd sends a SKY report between position reports: it neither counts nor breaks the
     run, and an epoch gpsd reports again counts once."""
-    env, dates, _, _ = clock
-    env.update(LD_PRELOAD=FAKETIME, **IN_2009)
-    source = gpsd()
-    daemon = xlocd(gps_port=source.port, env=env, auto_set_system_time="", clock_min_fixes=3)
-    t = rig.feed_until(source, lambda: daemon.get_data()[0] == "NMEA", start=1796515200, lat=1.5,
-                       lon=2.5, alt=3.0)  # 2026-12-06, an epoch each 0.2 s until the first fix
-    rig.feed_until(source, lambda: lines(dates), start=t + 1, lat=1.5, lon=2.5, alt=3.0)
-    assert lines(dates) == [time.strftime("-s 20%y%m%d%H%M.%S", time.gmtime(t + 2))]
+    source, daemon = clock.start(gpsd(), preload=FAKETIME, env=IN_2009, auto_set_system_time="",
+                                 clock_min_fixes=3)
+    # 2026-12-06, an epoch each 0.2 s until the first fix
+    t = rig.feed_until(source, lambda: daemon.get_data()[0] == "NMEA", start=1796515200)
+    rig.feed_until(source, clock.dates, start=t + 1)
+    assert clock.dates() == [time.strftime("-s 20%y%m%d%H%M.%S", time.gmtime(t + 2))]
     assert "Clock not set from GPS: waiting for 3 consistent fixes" in daemon.log_lines()
 
 
 @pytest.mark.parametrize("step,shortest", [("-3600", 1.8), ("+3600", 0.0)])
-def test_a_clock_step_keeps_the_watchdog_cadence_and_the_rtc_interval(xlocd, xcord, json_gpsd,
-                                                                      clock, tmp_path, step,
-                                                                      shortest):
+def test_a_clock_step_keeps_the_watchdog_and_rtc_cadence(clock, xcord, tmp_path, step, shortest):
     """Only deadlines wake the daemon here, and a libfaketime step wakes nothing: they
     follow it at the next wake, a step back keeping the next trigger where it was, one
     forward firing it then."""
-    env, _, writes, rtc = clock
     offset = tmp_path / "faketime.rc"
     offset.write_text("+0\n")
-    env.update(LD_PRELOAD=f"{FAKETIME} {SHIM}", FAKETIME_TIMESTAMP_FILE=str(offset),
-               FAKETIME_NO_CACHE="1", FAKETIME_DONT_FAKE_MONOTONIC="1")
-    cord, server = xcord(), json_gpsd()
-    xlocd(gps_port=server.port, env=env, watchdog_interval=4,  # a trigger every 2 s
-          auto_set_rtc_time_interval=1, RTC_path=str(rtc))
-    server.send(rig.tpv(time_=FIX))
-    last, made = cord.wait("TriggerWatchdog", 2)[-1]["t"], len(lines(writes))
+    cord = xcord()
+    server, _ = clock.start(preload=f"{FAKETIME} {SHIM}", env={
+        "FAKETIME_TIMESTAMP_FILE": str(offset), "FAKETIME_NO_CACHE": "1",
+        "FAKETIME_DONT_FAKE_MONOTONIC": "1"}, watchdog_interval=4, auto_set_rtc_time_interval=1)
+    server.send(rig.tpv(time_=FIX))  # the watchdog triggers every 2 s
+    last, made = cord.wait("TriggerWatchdog", 2)[-1]["t"], len(clock.writes())
     offset.write_text(step + "\n")
     gap = cord.wait("TriggerWatchdog", 3)[-1]["t"] - last
     assert shortest <= gap < 2.3 * rig.SCALE, gap  # the period, and two processes' scheduling
-    rig.wait_for(lambda: len(lines(writes)) > made, what="an RTC write after the step")
+    rig.wait_for(lambda: len(clock.writes()) > made, what="an RTC write after the step")

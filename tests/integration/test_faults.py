@@ -1,5 +1,5 @@
-"""Field faults: a gpsd that hangs up, a stdout without a reader, FIFOs, an xcord that
-never answers, a stop at any moment, a bus that goes away or stops reading."""
+"""Field faults: a gpsd that hangs up, a stdout without a reader, FIFOs, a stop at any
+moment, a bus that goes away or stops reading."""
 import fcntl
 import os
 import random
@@ -9,7 +9,7 @@ import time
 import dbus
 
 import rig
-from conftest import PEER, XLOCD, config_text
+from conftest import PEER, XLOCD
 from test_gps import full_listener
 
 STALLED = "The bus takes no messages from xlocd: sends are dropped until it does"
@@ -17,16 +17,8 @@ STALLED = "The bus takes no messages from xlocd: sends are dropped until it does
 LIMITS = {"max_incoming_bytes": 100000, "max_outgoing_bytes": 10000000}
 
 
-def test_a_gpsd_that_hangs_up_raises_no_sigpipe(xlocd, json_gpsd, recorder):
+def test_a_gpsd_that_hangs_up_raises_no_sigpipe_and_is_tried_once_a_second(xlocd, json_gpsd):
     server = json_gpsd(hang_up=True)  # reads fail, writes raise EPIPE
-    daemon = xlocd(gps_port=server.port)
-    daemon.wait_log("Established connection to gpsd")
-    assert daemon.terminate() == 0
-    recorder.wait("GOODBYE")
-
-
-def test_supervised_a_gpsd_that_hangs_up_is_tried_once_a_second(xlocd, json_gpsd):
-    server = json_gpsd(hang_up=True)
     daemon = xlocd(gps_port=server.port, gpsd_reconnect=1)
     start = time.monotonic()
     rig.wait_for(lambda: server.accepted == 3, what="three sessions")
@@ -44,32 +36,18 @@ def test_a_stdout_without_a_reader_does_not_kill(tmp_path):
     assert piped.stop() == 0
 
 
-def test_fifos_as_rtc_path_and_log_file_hold_nothing_up(xlocd, json_gpsd, tmp_path):
+def test_fifos_as_rtc_path_and_log_file_hold_nothing_up(served, tmp_path):
     rtc, log = tmp_path / "rtc.fifo", tmp_path / "log.fifo"
     os.mkfifo(rtc)
     os.mkfifo(log)
     reader = os.open(log, os.O_RDWR | os.O_NONBLOCK)  # and it never reads
     fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
     os.write(reader, b"x" * 4096)  # full before the daemon writes a line
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port, Log_File=str(log), RTC_path=str(rtc),
-                   auto_set_rtc_time="")
+    server, daemon = served(Log_File=str(log), RTC_path=str(rtc), auto_set_rtc_time="")
     server.send(rig.tpv())
     daemon.wait_data(lambda d: d[0] == "NMEA")  # past the RTC attempt and its line
     assert daemon.terminate() == 0
     os.close(reader)
-
-
-def test_a_stop_while_xcord_never_answers_outlasts_no_manager(xlocd, peers):
-    """A stop waits out RegisterWatchdog, then CancelWatchdog: 2 s each here, libdbus's
-    25 s on a real bus, where the unit allows 60 s."""
-    cord = peers("xcord")
-    daemon = xlocd(watchdog_interval=10)
-    cord.wait("RegisterWatchdog")
-    start = time.monotonic()
-    assert daemon.terminate(timeout=30) == 0
-    cord.wait("CancelWatchdog")
-    assert 2.5 < time.monotonic() - start < 5.0 * rig.SCALE
 
 
 def test_a_stop_while_the_first_gpsd_attempt_waits(xlocd, recorder):
@@ -94,27 +72,22 @@ def test_a_stop_at_any_moment_ends_a_sleeping_daemon(xlocd, json_gpsd):
         assert time.monotonic() - start < 1.0 * rig.SCALE
 
 
-def test_a_lost_bus_leaves_the_daemon_reading_gpsd(json_gpsd, tmp_path):
-    bus, server = rig.Bus(), json_gpsd()
-    try:
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(
-            tmp_path, server.port, auto_set_rtc_time="", RTC_path=str(tmp_path / "no")))
-        server.watching.wait(5)
-    finally:
-        bus.stop()
+def test_a_lost_bus_leaves_the_daemon_reading_gpsd(own_bus, xlocd, json_gpsd, tmp_path):
+    bus, server = own_bus(), json_gpsd()
+    daemon = xlocd(gps_port=server.port, on=bus, auto_set_rtc_time="",
+                   RTC_path=str(tmp_path / "no"))
+    server.watching.wait(5)
+    bus.stop()
     server.send(rig.tpv())  # the RTC step shows the fix
     daemon.wait_log(f"mv_SetSystemTime: Setting RTC from GPS FAILED! "
                     f"(could not open {tmp_path / 'no'})")
     assert daemon.terminate() == 0
 
 
-def test_exit_on_bus_loss_ends_with_1_when_the_bus_goes(tmp_path):
-    bus = rig.Bus()
-    try:
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(
-            tmp_path, rig.free_port(), exit_on_bus_loss=30))
-    finally:
-        bus.stop()
+def test_exit_on_bus_loss_ends_with_1_when_the_bus_goes(own_bus, xlocd):
+    bus = own_bus()
+    daemon = xlocd(on=bus, exit_on_bus_loss=30)
+    bus.stop()
     assert daemon.proc.p.wait(5 * rig.SCALE) == 1
     assert daemon.log_lines()[-1] == ("Lost the system bus: xlocd ends for its service "
                                       "manager to start it again")
@@ -153,37 +126,28 @@ def answered(daemon, predicate):
     return rig.wait_for(ask, 10, what="an answer")
 
 
-def test_a_subscriber_that_never_reads_costs_sends_not_the_loop(json_gpsd, tmp_path):
+def test_a_subscriber_that_never_reads_costs_sends_only(own_bus, xlocd, json_gpsd, tmp_path):
     """Sends are dropped, not queued behind the stalled one (a reading subscriber sees a
     gap); every report is still folded; one line for the episode; then answers go out."""
-    bus, server = rig.Bus(limits=LIMITS), json_gpsd()
-    try:
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(
-            tmp_path, server.port, gps_data_signal=1), {"TZ": "UTC"})
-        watcher = rig.Peer(PEER, tmp_path / "w.jsonl", bus=bus,
-                           matches=["type='signal',interface='zel.orb.xlocd'"])
-        subscriber = stuck(bus)
-        last = blast(server, 5000)  # more than the bus and the socket hold
-        daemon.wait_log(STALLED, timeout=20)
-        subscriber.stop()
-        assert answered(daemon, lambda d: d[4] == last)
-        assert daemon.terminate() == 0 and daemon.log_lines().count(STALLED) == 1
-        assert len(watcher.messages("GPSData")) < 5000
-        watcher.stop()
-    finally:
-        bus.stop()
+    bus, server = own_bus(limits=LIMITS), json_gpsd()
+    daemon = xlocd(gps_port=server.port, on=bus, env={"TZ": "UTC"}, gps_data_signal=1)
+    watcher = rig.Peer(PEER, tmp_path / "w.jsonl", bus=bus, matches=[rig.Peer.XLOCD])
+    subscriber = stuck(bus)
+    last = blast(server, 5000)  # more than the bus and the socket hold
+    daemon.wait_log(STALLED, timeout=20)
+    subscriber.stop()
+    assert answered(daemon, lambda d: d[4] == last)
+    assert daemon.terminate() == 0 and daemon.log_lines().count(STALLED) == 1
+    assert len(watcher.messages("GPSData")) < 5000
+    watcher.stop()
 
 
-def test_exit_on_bus_loss_ends_with_1_when_the_bus_takes_nothing(json_gpsd, tmp_path):
-    bus, server = rig.Bus(limits=LIMITS), json_gpsd()
-    try:
-        daemon = rig.Daemon(XLOCD, tmp_path, bus, config_text(
-            tmp_path, server.port, gps_data_signal=1, exit_on_bus_loss=2))
-        subscriber = stuck(bus)
-        blast(server, 1000)
-        assert daemon.proc.p.wait(30 * rig.SCALE) == 1
-        assert daemon.log_lines()[-1] == ("The bus takes nothing from xlocd: xlocd ends for "
-                                          "its service manager to start it again")
-        subscriber.stop()
-    finally:
-        bus.stop()
+def test_exit_on_bus_loss_ends_with_1_when_the_bus_takes_nothing(own_bus, xlocd, json_gpsd):
+    bus, server = own_bus(limits=LIMITS), json_gpsd()
+    daemon = xlocd(gps_port=server.port, on=bus, gps_data_signal=1, exit_on_bus_loss=2)
+    subscriber = stuck(bus)
+    blast(server, 1000)
+    assert daemon.proc.p.wait(30 * rig.SCALE) == 1
+    assert daemon.log_lines()[-1] == ("The bus takes nothing from xlocd: xlocd ends for "
+                                      "its service manager to start it again")
+    subscriber.stop()

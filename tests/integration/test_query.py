@@ -11,7 +11,6 @@ import pytest
 import rig
 from conftest import QUERY
 
-OBJ = "/zel/orb/xlocd/Object"
 KEYS = ["status", "latitude", "longitude", "altitude", "time", "satellites", "quality", "warn",
         "speed", "course", "date", "UTC"]
 
@@ -41,25 +40,16 @@ def forged(destination, member, interface, *args, signature):
     return message
 
 
-def test_query_prints_the_twelve_fields_as_text_and_as_json(xlocd, json_gpsd):
-    server = json_gpsd()
-    daemon = xlocd(gps_port=server.port)
+def test_query_prints_the_twelve_fields_as_text_and_as_json(served):
+    server, daemon = served()
     server.send(rig.tpv())
     answer = daemon.wait_data(lambda d: d[0] == "NMEA")
     assert query().stdout == "".join(f"{k:12}{v}\n" for k, v in zip(KEYS, answer)) + "\n"
     assert json.loads(query("--json").stdout) == dict(zip(KEYS, answer))
 
 
-def test_watch_prints_the_fields_again_each_interval(xlocd):
-    xlocd()
-    watch = rig.Proc(rig.command(QUERY, "--json", "--watch", "1"), stdout=subprocess.PIPE)
-    lines = [watch.p.stdout.readline() for _ in range(2)]
-    assert watch.stop() == 0 and [json.loads(l)["status"] for l in lines] == [""] * 2
-
-
-def test_follow_prints_the_owners_signals_and_nothing_a_forger_sends(xlocd, json_gpsd, bus):
-    server = json_gpsd()
-    xlocd(gps_port=server.port, env={"TZ": "UTC"}, gps_data_signal=1)
+def test_follow_prints_the_owners_signals_and_nothing_a_forger_sends(served, bus):
+    server, _ = served(env={"TZ": "UTC"}, gps_data_signal=1)
     tool = follow("--json")
     assert json.loads(tool.p.stdout.readline())["time"] == "000000"  # the polled answer
     name = unique_name_of(bus, tool.pid)
@@ -74,10 +64,8 @@ def test_follow_prints_the_owners_signals_and_nothing_a_forger_sends(xlocd, json
     assert tool.stop() == 0
 
 
-def test_follow_asks_a_restarted_daemon_anew_and_ends_quietly_without_a_reader(
-        xlocd, json_gpsd):
-    server = json_gpsd()
-    first = xlocd(gps_port=server.port, gps_data_signal=1)
+def test_follow_asks_a_restarted_daemon_anew_and_ends_quietly_without_a_reader(served, xlocd):
+    server, first = served(gps_data_signal=1)
     tool = follow()
     fields = [tool.p.stdout.readline() for _ in range(13)]
     first.terminate()
@@ -90,9 +78,8 @@ def test_follow_asks_a_restarted_daemon_anew_and_ends_quietly_without_a_reader(
     assert tool.p.wait(5 * rig.SCALE) == 0 and tool.p.stderr.read() == ""
 
 
-def test_follow_without_the_signal_says_why(xlocd, json_gpsd):
-    server = json_gpsd()
-    xlocd(gps_port=server.port)
+def test_follow_without_the_signal_says_why(served):
+    server, _ = served()
     tool = follow()
     tool.p.stdout.readline()  # the first fields are out
     server.send(rig.tpv())

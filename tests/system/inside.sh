@@ -62,14 +62,15 @@ flood_of_whoisthere_leaves_xlocd_on_the_bus() { # as a local user, as fast as it
         [ "$(systemctl show -p MainPID --value xlocd)" = "$pid" ] &&
         ! journalctl -u xlocd -o cat | grep -q "Lost the system bus"
 }
-stop_says_goodbye() {
+stop_says_goodbye() { # the monitor's first line (its own name) shows it is listening
     dbus-monitor --system "type='signal',interface='zel.orb.broadcast',member='GOODBYE'" \
         >/tmp/goodbye &
-    sleep 1
+    timeout 10 sh -c 'until [ -s /tmp/goodbye ]; do sleep 0.1; done'
     systemctl stop xlocd
-    sleep 1
+    timeout 10 sh -c 'until grep -q GOODBYE /tmp/goodbye; do sleep 0.1; done'
+    found=$?
     kill $!
-    [ "$(systemctl show -p ExecMainStatus --value xlocd)" = 0 ] && grep -q GOODBYE /tmp/goodbye
+    [ "$(systemctl show -p ExecMainStatus --value xlocd)" = 0 ] && [ $found = 0 ]
 }
 edited_config_stays() {
     echo "# edited here" >>/etc/init.d/xlocd.config

@@ -14,7 +14,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -118,27 +117,27 @@ const std::string kNoLog = "Error in config file. No valid Log_File found\n";
 const std::string kNoRtc = "Did not find RTC path, using default at //dev//rtc0\n";
 const std::string kQuiet = "Log_File=/l\nRTC_path=/r\n"; // neither line is printed
 
-TEST(ConfigRead, AFileWithoutKeysGivesTheDefaultsAndBothLinesInOrder) {
-    const Read t_R("nothing\n");
-    EXPECT_EQ(kNoLog + kNoRtc, t_R.t_Printed);
-    EXPECT_STREQ("", t_R.t_C.acn_LogFile);
-    EXPECT_STREQ("signal01.beep", t_R.t_C.acn_CmdOnWatchdog);
-    EXPECT_STREQ("//dev//rtc0", t_R.t_C.acn_RtcPath);
-    EXPECT_EQ(0, t_R.t_C.s32_WatchdogInterval);
-    EXPECT_EQ(0, t_R.t_C.s32_AutoSetSystemTime + t_R.t_C.s32_AutoSetRtcTime);
-    EXPECT_EQ(0, t_R.t_C.s32_AutoSetRtcTimeInterval + t_R.t_C.u16_GpsTcpPort);
+TEST(ConfigRead, AFileWithoutKeysGivesTheDefaults) {
+    const T_Config t_C = Read("nothing\n").t_C;
+    EXPECT_STREQ("", t_C.acn_LogFile);
+    EXPECT_STREQ("signal01.beep", t_C.acn_CmdOnWatchdog);
+    EXPECT_STREQ("//dev//rtc0", t_C.acn_RtcPath);
+    EXPECT_EQ(0, t_C.s32_WatchdogInterval);
+    EXPECT_EQ(0, t_C.s32_AutoSetSystemTime + t_C.s32_AutoSetRtcTime);
+    EXPECT_EQ(0, t_C.s32_AutoSetRtcTimeInterval + t_C.u16_GpsTcpPort);
 }
 
-TEST(ConfigRead, AKeyWithoutAValueKeepsTheEmptyValueAndPrintsNothing) {
-    const Read t_R("Log_File\nCMDOnWatchdog=\nRTC_path\n");
-    EXPECT_EQ("", t_R.t_Printed);
-    EXPECT_STREQ("", t_R.t_C.acn_CmdOnWatchdog);
-    EXPECT_STREQ("", t_R.t_C.acn_RtcPath);
-}
-
-TEST(ConfigRead, EachMissingKeyPrintsItsOwnLine) {
-    EXPECT_EQ(kNoLog, Read("RTC_path=/r\n").t_Printed);
-    EXPECT_EQ(kNoRtc, Read("Log_File=/l\n").t_Printed);
+TEST(ConfigRead, EachMissingKeyPrintsItsLineAndAKeyWithoutValueCounts) {
+    const std::pair<const char*, std::string> at_Cases[] = {{"nothing\n", kNoLog + kNoRtc},
+                                                            {"RTC_path=/r\n", kNoLog},
+                                                            {"Log_File=/l\n", kNoRtc},
+                                                            {"Log_File\nRTC_path\n", ""}};
+    for (const auto& [pc_Text, t_Printed] : at_Cases) {
+        EXPECT_EQ(t_Printed, Read(pc_Text).t_Printed) << pc_Text;
+    }
+    const T_Config t_Empty = Read("CMDOnWatchdog=\nRTC_path\n").t_C; // not the defaults
+    EXPECT_STREQ("", t_Empty.acn_CmdOnWatchdog);
+    EXPECT_STREQ("", t_Empty.acn_RtcPath);
 }
 
 TEST(ConfigRead, IntervalsAreReadLikePercentDAndSaturate) {
@@ -169,24 +168,9 @@ TEST(ConfigRead, AClockFlagIsOnWhileItsLineIsThereWhateverItsValue) {
     EXPECT_EQ(1, Read(kQuiet + "auto_set_rtc_time_interval=5\n").t_C.s32_AutoSetRtcTime);
 }
 
-TEST(ConfigRead, TheGpsdPortIsAtMostFiveCharactersItsNumberCutTo16Bits) {
-    const std::tuple<const char*, std::uint16_t, const char*> at_Cases[] = {
-        {"2947", 2947, ":2947"}, {"123456", 0, ""},  {"", 0, ":"},
-        {"65536", 0, ":65536"},  {"abc", 0, ":abc"}, {"70000", 4464, ":70000"},
-        {"1:ab", 1, ":1:ab"}};
-    for (const auto& [pc_Value, u16_Port, pc_Spec] : at_Cases) {
-        const Read t_R(kQuiet + "gps_tcp_port=" + pc_Value + "\n");
-        EXPECT_EQ(u16_Port, t_R.t_C.u16_GpsTcpPort) << pc_Value;
-        EXPECT_STREQ(pc_Spec, t_R.t_C.acn_GpsSourceSpec) << pc_Value;
-    }
-}
-
-TEST(ConfigRead, CrLfLinesAndTheLongestRtcPathAreTakenWhole) {
+TEST(ConfigRead, TheLongestRtcPathIsTakenWhole) {
     const std::string t_Path = "/dev/" + std::string(241, 'r'); // the longest value possible
-    const Read t_R("Log_File=/a b \r\nwatchdog_interval=4\r\nRTC_path=" + t_Path + "\r\n");
-    EXPECT_STREQ("/a b ", t_R.t_C.acn_LogFile);
-    EXPECT_EQ(4, t_R.t_C.s32_WatchdogInterval);
-    EXPECT_EQ(t_Path, t_R.t_C.acn_RtcPath);
+    EXPECT_EQ(t_Path, Read("Log_File=/l\nRTC_path=" + t_Path + "\n").t_C.acn_RtcPath);
 }
 
 TEST(ConfigRead, TheFieldOptionsAreReadAfterTheEightKeys) {
@@ -221,7 +205,7 @@ TEST(ConfigDate, OnlyADateThatExistsWrittenExactlyAsYyyyMmDd) {
     }
 }
 
-const std::string kStamp = R"(\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d )";
+const std::string kStamp = R"(\d\d\.\d\d\.\d\d_\d\d:\d\d:\d\d )"; // replaced by '#' below
 
 TEST(Log, AppendsStampedLinesLiterallyFlushedAndWithoutALengthCap) {
     char acn_Path[] = "/tmp/xlocd-log-XXXXXX";
@@ -236,23 +220,17 @@ TEST(Log, AppendsStampedLinesLiterallyFlushedAndWithoutALengthCap) {
     v_Log_Printf("%s: end", t_Long.c_str());
     std::stringstream t_Text; // read before the close: every line is flushed at once
     t_Text << std::ifstream(acn_Path).rdbuf();
-    EXPECT_TRUE(std::regex_match(
-        t_Text.str(), std::regex("earlier run\n" + kStamp + "Established connection to gpsd\n" +
-                                 kStamp + "100%s %d\n" + kStamp + "\n" + kStamp +
-                                 "Streaming GPS data failed\n\n" + kStamp + t_Long + ": end\n")))
-        << t_Text.str().substr(0, 300);
+    const std::string t_Lines = std::regex_replace(t_Text.str(), std::regex(kStamp), "#");
+    const std::string t_Short = "earlier run\n#Established connection to gpsd\n#100%s %d\n#\n";
+    EXPECT_EQ(t_Short + "#Streaming GPS data failed\n\n#" + t_Long + ": end\n", t_Lines);
     EXPECT_EQ(0, s32_Log_Close());
     EXPECT_EQ(-1, s32_Log_Close());
     std::remove(acn_Path);
 }
 
-TEST(Log, TheStampsHaveTheirFormsAndTheLocalOneParsesBack) {
-    char acn_Local[XLOCD_STAMP_SIZE];
+TEST(Log, TheUtcStampIsIso8601Basic) {
     char acn_Utc[XLOCD_STAMP_SIZE];
-    EXPECT_TRUE(std::regex_match(pc_Log_LocalTimeStamp(acn_Local),
-                                 std::regex(kStamp.substr(0, kStamp.size() - 1))));
     EXPECT_TRUE(std::regex_match(pc_Log_UtcTimeStamp(acn_Utc), std::regex(R"(20\d{6}T\d{6}Z)")));
-    EXPECT_NEAR(static_cast<double>(std::time(nullptr)), s32_Log_ParseTimeStamp(acn_Local), 2.0);
 }
 
 TEST(Log, AStampThatIsNotOneParsesToItsCode) {

@@ -1,11 +1,11 @@
-// The fix rule and what libgps hands it.
+// The fix rule, and the gpsd port a configuration names.
 #include "gpsd_report.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -75,46 +75,21 @@ TEST(FixRule, FoldsReportsInSequence) {
     EXPECT_EQ("NONE/V/0 v0 f0 0 0 0 0.00 0 0 s0", t_Fresh.t_Fold(kMiss));
 }
 
-TEST(GpsdReport, WhatLibgps322DeliversMapsToTheFixRuleInputs) {
-    // gpsd sends no status for an ordinary fix, and libgps then reads 0.
-    const int as32_Cases[][3] = {
-        {STATUS_NO_FIX, MODE_3D, STATUS_FIX},        {STATUS_NO_FIX, MODE_2D, STATUS_FIX},
-        {STATUS_NO_FIX, MODE_NO_FIX, STATUS_NO_FIX}, {STATUS_NO_FIX, MODE_NOT_SEEN, STATUS_NO_FIX},
-        {STATUS_DGPS_FIX, MODE_3D, STATUS_DGPS_FIX}, {STATUS_FIX, MODE_NO_FIX, STATUS_FIX}};
-    for (const auto& as32_Case : as32_Cases) {
-        gps_data_t t_D{};
-        gps_clear_fix(&t_D.fix);
-        t_D.fix.status = as32_Case[0];
-        t_D.fix.mode = as32_Case[1];
-        EXPECT_EQ(as32_Case[2], t_Gpsd_Report(t_D).s32_Status) << as32_Case[0] << as32_Case[1];
-    }
-    gps_data_t t_D{};
-    gps_clear_fix(&t_D.fix);
-    EXPECT_TRUE(std::isnan(t_Gpsd_Report(t_D).f64_Time)); // an unset time is not supplied
-    t_D.fix = {.time = {1764505200, 250000000},
-               .mode = MODE_3D,
-               .latitude = 1.5,
-               .longitude = 2.5,
-               .altitude = 9.0, // deprecated and never read: altMSL is it
-               .altMSL = 521.6,
-               .track = 4.5,
-               .speed = 5.5};
-    t_D.satellites_used = 9;
-    EXPECT_EQ("NMEA/A/1 v1 f2 1.5 2.5 521.6 1764505200.25 4.5 19.8 s9",
-              Tracker().t_Fold(t_Gpsd_Report(t_D)));
-}
-
-TEST(GpsdReport, EndpointRule) {
-    const std::tuple<std::uint16_t, const char*, const char*> at_Cases[] = {
-        {0, "", "2947"},       {0, ":0", "2947"}, {0, ":65536", "2947"},    {2948, ":2948", "2948"},
-        {12, ":12ab", "12ab"}, {1, ":1:ab", "1"}, {4464, ":70000", "70000"}};
-    for (const auto& [u16_Port, pc_Spec, pc_Port] : at_Cases) {
+TEST(GpsdReport, ThePortIsTheConfiguredTextUpToAColonUnlessItsNumberIsZero) {
+    const std::pair<const char*, const char*> at_Cases[] = {
+        {nullptr, "2947"}, {"", "2947"},       {"0", "2947"},    {"abc", "2947"},
+        {"65536", "2947"}, {"123456", "2947"}, {"2948", "2948"}, {"12ab", "12ab"},
+        {"1:ab", "1"},     {"70000", "70000"}}; // 70000 is 4464 in 16 bits: not zero
+    for (const auto& [pc_Value, pc_Port] : at_Cases) {
+        std::string t_Text = "Log_File=/l\nRTC_path=/r\n";
+        t_Text += pc_Value ? std::string("gps_tcp_port=") + pc_Value + "\n" : "";
+        FILE* pt_File = fmemopen(t_Text.data(), t_Text.size(), "r");
         T_Config t_Config{};
-        t_Config.u16_GpsTcpPort = u16_Port;
-        std::snprintf(t_Config.acn_GpsSourceSpec, sizeof t_Config.acn_GpsSourceSpec, "%s", pc_Spec);
+        s32_Config_Read(pt_File, &t_Config);
+        std::fclose(pt_File);
         char acn_Port[XLOCD_PORT_SIZE];
         v_Gpsd_Port(t_Config, acn_Port);
-        EXPECT_STREQ(pc_Port, acn_Port) << pc_Spec;
+        EXPECT_STREQ(pc_Port, acn_Port) << (pc_Value ? pc_Value : "no key");
     }
 }
 

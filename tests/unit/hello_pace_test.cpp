@@ -21,22 +21,4 @@ TEST(HelloPace, TenAnswersAtOnceThenOneOwedForAllTheRest) {
     EXPECT_FALSE(b_HelloPace_Take(&t_Pace, 200.0));
 }
 
-TEST(HelloPace, AFloodIsAnsweredAtTenASecond) {
-    T_HelloPace t_Pace;
-    int s32_Sent = 0;
-    for (int i = 0; i <= 10000; ++i) { // a WhoIsThere every millisecond for 10 s
-        const double f64_Now = 50.0 + i / 1000.0;
-        s32_Sent += b_HelloPace_Ask(&t_Pace, f64_Now) ? 1 : 0;
-        s32_Sent += b_HelloPace_Take(&t_Pace, f64_Now) ? 1 : 0;
-    }
-    EXPECT_EQ(10 + 100, s32_Sent);
-}
-
-TEST(HelloPace, QuestionsFarApartEachGetTheirOwnAnswerAtOnce) {
-    T_HelloPace t_Pace;
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_TRUE(b_HelloPace_Ask(&t_Pace, 10.0 + i * 0.1)) << i;
-    }
-}
-
 } // namespace
