@@ -105,11 +105,11 @@ for step in sys.argv[2:]:  # member@interface@path; an empty interface: none in 
     member, interface, path = (step + "@@").split("@")[:3]
     try:
         if member == "own":
-            bus.request_name("zel.orb.xlocd")
+            reply = [bus.request_name("zel.orb.xlocd")]
         else:
-            bus.send_message_with_reply_and_block(dbus.lowlevel.MethodCallMessage(
-                "zel.orb.xlocd", path or OBJ, interface or None, member), 2)
-        print("ok", end=" ")
+            reply = bus.send_message_with_reply_and_block(dbus.lowlevel.MethodCallMessage(
+                "zel.orb.xlocd", path or OBJ, interface or None, member), 2).get_args_list()
+        print(f"ok{len(reply)}", end=" ")
     except dbus.DBusException as e:
         print(e.get_dbus_name().rsplit(".", 1)[1], end=" ")  # NoReply: none in 2 s
 """.replace("OBJ", repr(OBJ))
@@ -118,7 +118,7 @@ PING = "Ping@org.freedesktop.DBus.Peer"
 
 
 def probe(bus, *steps):
-    """Runs the steps as 'nobody'; returns the outcome of each."""
+    """Runs the steps as 'nobody': okN (N arguments came) or the error, for each."""
     uid = pwd.getpwnam("nobody").pw_uid
     out = subprocess.run(["setpriv", f"--reuid={uid}", f"--regid={uid}", "--clear-groups",
                           "/usr/bin/python3", "-c", PROBE, bus.address, *steps],
@@ -128,9 +128,9 @@ def probe(bus, *steps):
 
 @NEEDS_ROOT
 @pytest.mark.parametrize("key,policies,answers", [
-    (None, [], ["ok", "ok", "UnknownInterface"] + ["AccessDenied"] * 5),
+    (None, [], ["ok12", "ok12", "UnknownInterface"] + ["AccessDenied"] * 5),
     (1, ["zel.orb.xlocd-introspection.conf"],
-     ["ok", "ok", "UnknownInterface", "AccessDenied", "ok", "ok", "UnknownObject",
+     ["ok12", "ok12", "UnknownInterface", "AccessDenied", "ok1", "ok0", "UnknownObject",
       "AccessDenied"])])
 def test_the_shipped_policy_admits_only_calls_answered_at_once(own_bus, xlocd, tmp_path, key,
                                                               policies, answers):
@@ -153,7 +153,7 @@ def test_with_introspection_every_call_that_arrives_is_answered(xlocd, bus):
                  "GetAll@org.freedesktop.DBus.Properties", "Other@org.freedesktop.DBus.Peer",
                  INTROSPECT + "@/zel/orb/other", "Ping@org.freedesktop.DBus.Peer@/anywhere") == [
         "UnknownInterface", "UnknownMethod", "UnknownInterface", "UnknownMethod",
-        "UnknownObject", "ok"]
+        "UnknownObject", "ok0"]
 
 
 def test_introspection_shows_the_method_and_the_signal_from_the_root_down(xlocd, bus):

@@ -175,7 +175,7 @@ def test_the_first_call_after_a_suspend_ages_the_fix(xlocd, gpsd, tmp_path):
     daemon = xlocd(gps_port=feed.port, fix_max_age=5, gpsd_reconnect=1,
                    env={"LD_PRELOAD": BOOT_SHIM, "XLOCD_BOOT_OFFSET_FILE": str(offset)})
     rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH)
-    # No report may come after the resume: the loss is read after every report before it.
+    # The loss comes after gpsd's last report: none is left to freshen the fix.
     feed.proc.stop(signal.SIGKILL)
     daemon.wait_log("Lost the connection to gpsd")
     assert daemon.get_data()[0] == "NMEA"
