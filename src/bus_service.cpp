@@ -175,8 +175,8 @@ double f64_BusService_NextDue() {
 }
 
 const char* pc_BusService_Lost(double f64_Now) {
-    if (gt_Config.s32_ExitOnBusLoss <= 0) {
-        return nullptr; // as designed: off the bus, alive, stoppable
+    if (gt_Config.s32_ExitOnBusLoss <= 0 || gt_Client.pt_Connection == nullptr) {
+        return nullptr; // as designed: off the bus, alive, stoppable; or never on it
     }
     if (!dbus_connection_get_is_connected(gt_Client.pt_Connection)) {
         return "Lost the system bus: xlocd ends for its service manager to start it again";

@@ -147,10 +147,7 @@ void v_MainLoop() {
         if (u8_Quit == 1) {
             mv_Shutdown();
         }
-        if (const char* pc_Why = pc_BusService_Lost(f64_Timebase_Boot())) {
-            s32_Log_Write(pc_Why);
-            v_Shutdown_WithStatus(1);
-        }
+        v_Shutdown_IfBusLost();
         mv_Loop_Wait(t_Next);
     }
 }

@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
     }
     v_Loop_InstallStopSignals();
     if (s32_BusService_Start() != 0) {
+        v_Shutdown_IfBusLost(); // a bus gone between the name and HELLO is lost too
         mv_Shutdown();
     }
     v_Watchdog_Register();
