@@ -1,4 +1,5 @@
-// What libgps 3.22 (API 11) delivers, mapped to what the daemon's rules need.
+// What libgps delivers (API 11, gpsd 3.22; API 14, gpsd 3.25), mapped to what the daemon's rules
+// need.
 #pragma once
 
 #include "config.h"

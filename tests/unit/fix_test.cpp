@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -31,14 +32,53 @@ struct Tracker {
     }
 };
 
-TEST(FixRule, StatusAtLeastOneAndModeAtLeastTwoMakeAFix) {
-    const int as32_Cases[][3] = {{1, 2, 1}, {1, 3, 1}, {2, 3, 1}, {9, 2, 1},
-                                 {0, 3, 0}, {1, 1, 0}, {1, 0, 0}, {0, 0, 0}};
-    for (const auto& as32_Case : as32_Cases) {
-        const T_GpsReport t_Report{as32_Case[0], as32_Case[1], 7, kT, 48.5, 11.5, 520, 90, 10};
+// TPV lines as gpsd 3.22 and 3.25 send them for NMEA input (GGA quality 1, 2, 6, 7
+// and 8 give status none, 2, 5, 7 and 8 in both), cut to the fields the rule reads.
+#define TPV "{\"class\":\"TPV\",\"device\":\"tcp://127.0.0.1:4100\","
+#define AT "\"time\":\"2026-11-30T12:34:05.000Z\",\"lat\":48.12345,\"lon\":11.5"
+struct GpsdLine {
+    const char* pc_Line;
+    bool b_Fix;
+};
+constexpr GpsdLine kGpsdLines[] = {
+    {TPV "\"mode\":3," AT ",\"altMSL\":521.6,\"track\":90.5,\"speed\":9.98}", true},
+    {TPV "\"mode\":2," AT "}", true},
+    {TPV "\"status\":2,\"mode\":3," AT "}", true}, // DGPS
+    {TPV "\"status\":5,\"mode\":3," AT "}", true}, // dead reckoning alone
+    {TPV "\"status\":7,\"mode\":3," AT "}", true}, // time only, position surveyed in
+    {TPV "\"status\":8,\"mode\":3," AT "}", true}, // simulated
+    {TPV "\"status\":8,\"mode\":1}", false},       // simulated, no fix
+    {TPV "\"mode\":1}", false},
+    {TPV "\"mode\":0," AT "}", false},
+    {"{\"class\":\"SKY\",\"device\":\"tcp://127.0.0.1:4100\",\"nSat\":4,\"uSat\":4,"
+     "\"satellites\":[{\"PRN\":1,\"el\":40.0,\"az\":83.0,\"ss\":46.0,\"used\":true}]}",
+     false},
+};
+#undef AT
+#undef TPV
+
+// libgps's record after one line; gps_unpack takes a writable line in API 11.
+gps_data_t t_Unpacked(const char* pc_Line) {
+    char acn_Line[512];
+    std::snprintf(acn_Line, sizeof acn_Line, "%s", pc_Line);
+    gps_data_t t_Data{};
+    gps_clear_fix(&t_Data.fix);
+    EXPECT_EQ(0, gps_unpack(acn_Line, &t_Data)) << pc_Line;
+    return t_Data;
+}
+
+TEST(GpsdReport, EveryKindOfFixInATpvWithA2DOr3DModeIsAFix) {
+    for (const auto& [pc_Line, b_Fix] : kGpsdLines) {
+        const T_GpsReport t_Report = t_Gpsd_Report(t_Unpacked(pc_Line));
         Tracker t_Tracker;
-        EXPECT_EQ(as32_Case[2] == 1, b_Fix_Fold(&t_Tracker.t_State, &t_Tracker.u8_Miss, t_Report))
-            << as32_Case[0] << "/" << as32_Case[1];
+        EXPECT_EQ(b_Fix, b_Fix_Fold(&t_Tracker.t_State, &t_Tracker.u8_Miss, t_Report)) << pc_Line;
+    }
+}
+
+TEST(GpsdReport, OnlyATpvIsAPositionReport) {
+    for (const auto& [pc_Line, b_Fix] : kGpsdLines) {
+        const bool b_Tpv = std::strstr(pc_Line, "\"TPV\"") != nullptr;
+        EXPECT_EQ(b_Tpv, t_Gpsd_Report(t_Unpacked(pc_Line)).b_Position) << pc_Line;
     }
 }
 
