@@ -344,9 +344,11 @@ def _deg(value, lat):
     return (f"{deg:02d}{minutes:07.4f}" if lat else f"{deg:03d}{minutes:07.4f}"), hemi
 
 
-def fix_sentences(t, lat, lon, alt=None, knots=0.0, course=0.0, sats=7, fix=True):
+def fix_sentences(t, lat, lon, alt=None, knots=0.0, course=0.0, sats=7, fix=True,
+                  quality=1, rmc_mode="A"):
     """RMC, GGA, GSA and GSV for one epoch at t: a UTC struct_time, or seconds since
-    1970 with a fraction (for rates above 1 Hz)."""
+    1970 with a fraction (for rates above 1 Hz). quality and rmc_mode are GGA's fix
+    quality and RMC's mode indicator (6 and E: dead reckoning; 8 and S: simulated)."""
     if isinstance(t, (int, float)):
         centis = int(round((t % 1) * 100)) % 100
         t = time.gmtime(int(t))
@@ -369,8 +371,9 @@ def fix_sentences(t, lat, lon, alt=None, knots=0.0, course=0.0, sats=7, fix=True
         gsv += nmea(f"GPGSV,{len(groups)},{n},{len(used):02d}{views}")
     mode = "3" if alt is not None else "2"
     prns = ",".join(f"{n + 1:02d}" for n in range(min(sats, 12))) + "," * (12 - min(sats, 12))
-    return (nmea(f"GPRMC,{hms},A,{la},{ns},{lo},{ew},{knots:.1f},{course:.1f},{dmy},,,A") +
-            nmea(f"GPGGA,{hms},{la},{ns},{lo},{ew},1,{sats:02d},0.9,{alt_text},M,47.0,M,,") +
+    rmc = f"GPRMC,{hms},A,{la},{ns},{lo},{ew},{knots:.1f},{course:.1f},{dmy},,,{rmc_mode}"
+    gga = f"GPGGA,{hms},{la},{ns},{lo},{ew},{quality},{sats:02d},0.9,{alt_text},M,47.0,M,,"
+    return (nmea(rmc) + nmea(gga) +
             nmea(f"GPGSA,A,{mode},{prns},1.5,0.9,1.2") + gsv)
 
 

@@ -1,10 +1,11 @@
-# Debian 12 packages the build, the tests, the demo and the benchmark need.
+# The packages the build, the tests, the demo and the benchmark need, by the same
+# names on Debian 12 and 13 (libclang-rt-dev follows each suite's default clang).
 XLOCD_PACKAGES=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkgconf
   libdbus-1-dev dbus-daemon libgps-dev gpsd gpsd-clients
   libgtest-dev libgmock-dev
   python3 python3-dbus python3-gps python3-pytest
-  faketime tzdata util-linux clang libclang-rt-14-dev groff-base man-db procps
+  faketime tzdata util-linux clang libclang-rt-dev groff-base man-db procps
   systemd libglib2.0-bin dpkg-dev lintian clang-format clang-tidy
 )
 

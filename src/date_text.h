@@ -20,7 +20,7 @@ constexpr unsigned u32_TwoDigitYear(const std::tm& t_Tm) {
 constexpr std::size_t XLOCD_DATE_TEXT_SIZE = 16; // "20YYMMDDhhmm.ss"
 
 // The fix time truncated to whole seconds, when time_t can hold it (32 bits on
-// armhf, where converting a larger double would be undefined).
+// Debian 12's armhf, where converting a larger double would be undefined).
 bool b_Clock_FixSeconds(double f64_FixTime, std::time_t* pt_Seconds);
 
 // The fix time broken down in the local zone with `localtime`, which follows a

@@ -10,8 +10,8 @@ namespace {
 // which comes to the same, and leaves the configuration as it was read.
 std::int32_t s32_TriggerPeriod;
 // Wall-clock seconds; 0 at start, so the first pass triggers at once. In 64 bits, so
-// that triggers go on past 2038, and where time_t has 32 bits (armhf) a deadline one
-// period after its last second need not saturate.
+// that triggers go on past 2038, and where time_t has 32 bits (Debian 12's armhf) a
+// deadline one period after its last second need not saturate.
 std::int64_t s64_NextTrigger;
 
 } // namespace

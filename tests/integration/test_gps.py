@@ -32,6 +32,17 @@ def test_a_real_receivers_fix_shows_in_the_twelve_texts(xlocd, gpsd):
     assert abs(float(data[8]) - 36.0) < 0.1 and data[9] == "90.50000"
 
 
+@pytest.mark.parametrize("quality,rmc_mode", [(6, "E"), (8, "S")],
+                         ids=["dead reckoning alone", "simulated"])
+def test_a_fix_that_libgps_marks_with_its_kind_is_a_fix(xlocd, gpsd, quality, rmc_mode):
+    """gpsd sends these with a status of their own (5, 8), which libgps calls a fix."""
+    feed = gpsd()
+    daemon = xlocd(gps_port=feed.port)
+    rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, quality=quality,
+                   rmc_mode=rmc_mode)
+    assert daemon.get_data()[6:8] == ["1", "A"]
+
+
 @pytest.mark.parametrize("value,port,error", [
     ("12ab", "12ab", "-1 = can't get service entry"),
     ("1:ab", "1", "-6 = can't connect to host/port pair")])

@@ -32,7 +32,7 @@ def test_triggers_come_from_the_first_pass_on_every_half_interval(xlocd, xcord, 
     assert {rig.shape(t)[:3] + (rig.args_of(t)[0],) for t in triggers} == {
         ("/zel/orb/xlocd/Object", "zel.orb.xcord", "u", daemon.proc.pid)}
     # The first gap depends on where in the second the first pass fell. A 32-bit time_t
-    # (armhf) wraps in 2038: no burst, but one gap may take two seconds.
+    # (Debian 12's armhf) wraps in 2038: no burst, but one gap may take two seconds.
     gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
     wraps = "env" in keys and os.environ.get("XLOCD_TIME_T_BYTES") == "4"
     assert all(period - 0.15 < g < (2.2 if wraps else period + 0.15 * rig.SCALE) for g in gaps), \

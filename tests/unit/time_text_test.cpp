@@ -20,7 +20,7 @@ double f64_Utc(int s32_Y, int s32_Mon, int s32_Day, int s32_H, int s32_M, int s3
     std::tm t_Tm{s32_S, s32_M, s32_H, s32_Day, s32_Mon - 1, s32_Y - 1900};
     return static_cast<double>(timegm(&t_Tm));
 }
-constexpr bool kWideTime = sizeof(std::time_t) == 8; // a 32-bit time_t (armhf) ends in 2038
+constexpr bool kWideTime = sizeof(std::time_t) == 8; // 32 bits (Debian 12 armhf): 2038
 const double kFixTime = f64_Utc(2014, 3, 5, 12, 34, 56) + 0.9;
 
 void v_Zone(const char* pc_Tz) {
