@@ -23,9 +23,14 @@ endif()
 find_program(XLOCD_DPKG_BUILDFLAGS dpkg-buildflags)
 if(XLOCD_DPKG_BUILDFLAGS AND NOT XLOCD_SANITIZE AND NOT XLOCD_FUZZ
    AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+  # A board's flags are its architecture's (-fcf-protection is for x86 alone).
+  set(host_arch)
+  if(XLOCD_DEB_ARCH)
+    set(host_arch DEB_HOST_ARCH=${XLOCD_DEB_ARCH})
+  endif()
   foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
     execute_process(COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
-                      ${XLOCD_DPKG_BUILDFLAGS} --get ${kind}
+                      ${host_arch} ${XLOCD_DPKG_BUILDFLAGS} --get ${kind}
                     OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
     separate_arguments(flags UNIX_COMMAND "${flags}")
     list(FILTER flags INCLUDE REGEX "^-(D_FORTIFY_SOURCE|fstack-protector|fstack-clash|fcf-protection|Wl,-z)")

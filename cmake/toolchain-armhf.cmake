@@ -4,4 +4,5 @@
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(XLOCD_TRIPLET arm-linux-gnueabihf)
 set(XLOCD_QEMU qemu-arm)
+set(XLOCD_DEB_ARCH armhf)
 include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)

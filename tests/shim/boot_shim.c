@@ -7,9 +7,17 @@
 #include <stdlib.h>
 #include <time.h>
 
+/* With a 64-bit time_t on a 32-bit board (Debian 13's armhf) <time.h> names this
+ * definition __clock_gettime64, as it does the daemon's calls: the next one is that. */
+#ifdef __USE_TIME_BITS64
+#define REAL_CLOCK_GETTIME "__clock_gettime64"
+#else
+#define REAL_CLOCK_GETTIME "clock_gettime"
+#endif
+
 int clock_gettime(clockid_t clock, struct timespec* now) {
     int (*real)(clockid_t, struct timespec*) =
-        (int (*)(clockid_t, struct timespec*))dlsym(RTLD_NEXT, "clock_gettime");
+        (int (*)(clockid_t, struct timespec*))dlsym(RTLD_NEXT, REAL_CLOCK_GETTIME);
     const int result = real(clock, now);
     const char* path = getenv("XLOCD_BOOT_OFFSET_FILE");
     FILE* file = clock == CLOCK_BOOTTIME && path != NULL ? fopen(path, "r") : NULL;

@@ -9,6 +9,13 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 
+/* With a 64-bit time_t on a 32-bit board <sys/ioctl.h> names this __ioctl_time64. */
+#ifdef __USE_TIME_BITS64
+#define REAL_IOCTL "__ioctl_time64"
+#else
+#define REAL_IOCTL "ioctl"
+#endif
+
 int ioctl(int fd, unsigned long request, ...) {
     va_list args;
     va_start(args, request);
@@ -26,6 +33,6 @@ int ioctl(int fd, unsigned long request, ...) {
         return 0;
     }
     int (*real_ioctl)(int, unsigned long, ...) =
-        (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
+        (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, REAL_IOCTL);
     return real_ioctl(fd, request, arg);
 }
