@@ -1,7 +1,6 @@
-"""The packages of scripts/build-debs: lintian, installed into another root as image
-builders do, and the -dev package's users. build-debs runs this file in the root the
-packages were built in, so each suite's own lintian and toolchain judge them;
-tests/system upgrades and purges them."""
+"""The packages of scripts/build-debs, in the root they were built in (the suite's own
+lintian and toolchain): lintian, installed into another root as image builders do,
+and the -dev package's users. tests/system upgrades and purges them."""
 import os
 import pathlib
 import subprocess

@@ -7,9 +7,8 @@
 #include <stdlib.h>
 #include <time.h>
 
-/* With a 64-bit time_t on a 32-bit board (Debian 13's armhf) <time.h> names this
- * definition __clock_gettime64, as it does the daemon's calls: the next one is that. */
-#ifdef __USE_TIME_BITS64
+/* A 64-bit time_t on a 32-bit board (Debian 13's armhf) renames it, callers too. */
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
 #define REAL_CLOCK_GETTIME "__clock_gettime64"
 #else
 #define REAL_CLOCK_GETTIME "clock_gettime"

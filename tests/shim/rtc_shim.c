@@ -9,8 +9,8 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 
-/* With a 64-bit time_t on a 32-bit board <sys/ioctl.h> names this __ioctl_time64. */
-#ifdef __USE_TIME_BITS64
+/* A 64-bit time_t on a 32-bit board (Debian 13's armhf) renames it, callers too. */
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
 #define REAL_IOCTL "__ioctl_time64"
 #else
 #define REAL_IOCTL "ioctl"

@@ -54,8 +54,6 @@ constexpr GpsdLine kGpsdLines[] = {
      "\"satellites\":[{\"PRN\":1,\"el\":40.0,\"az\":83.0,\"ss\":46.0,\"used\":true}]}",
      false},
 };
-#undef AT
-#undef TPV
 
 // libgps's record after one line; gps_unpack takes a writable line in API 11.
 gps_data_t t_Unpacked(const char* pc_Line) {
