@@ -21,6 +21,8 @@ import dbus
 import dbus.lowlevel
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
+# The build under test: ctest names it; the demo run by hand uses the default folder.
+BUILD = pathlib.Path(os.environ.get("BUILD_DIR", ROOT / "build")).resolve()
 HERE = pathlib.Path(__file__).resolve().parent
 # A cross build's programs run under qemu-user through this script (run-target in the
 # build tree), and every wait of the tests stretches by one factor.

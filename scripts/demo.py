@@ -16,7 +16,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "harness"))
 import rig  # noqa: E402
 
-BUILD = ROOT / "build"
+BUILD = rig.BUILD
 NAMES = ["status", "latitude", "longitude", "altitude", "time", "satellites", "quality", "warn",
          "speed", "course", "date", "UTC"]
 

@@ -7,7 +7,7 @@ import pytest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "harness"))
 import rig  # noqa: E402
 
-BUILD = pathlib.Path(os.environ.get("BUILD_DIR", rig.ROOT / "build")).resolve()
+BUILD = rig.BUILD
 XLOCD = str(BUILD / "src/xlocd")
 PEER = str(BUILD / "harness/standin_peer")
 DRIVER = str(BUILD / "tests/orb_driver")
