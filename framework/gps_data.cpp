@@ -1,7 +1,23 @@
 // Client side of GetGPSData: fills T_DBUS_GPS_Data from the daemon's reply.
-#include "dbus_owners.hpp"
-#include "gps_data_fields.hpp"
+#include "bus_messages.hpp"
+#include "dbus/gps_data_fields.hpp"
 #include "orb_client.h"
+
+namespace {
+
+constexpr orb::CallTarget kGetGpsData = {"zel.orb.xlocd", "/zel/orb/xlocd/Object", "zel.orb.xlocd",
+                                         "GetGPSData"};
+
+// An error reply: -7 nobody owns the name, -9 no answer in time, -8 any other.
+std::int32_t ms32_DBUS_ErrorCode(DBusMessage* pt_Reply) noexcept {
+    if (dbus_message_is_error(pt_Reply, DBUS_ERROR_SERVICE_UNKNOWN) ||
+        dbus_message_is_error(pt_Reply, DBUS_ERROR_NAME_HAS_NO_OWNER)) {
+        return -7;
+    }
+    return dbus_message_is_error(pt_Reply, DBUS_ERROR_NO_REPLY) ? -9 : -8;
+}
+
+} // namespace
 
 extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data* pt_Data,
                                        int32_t s32_TimeoutMs) {
@@ -11,24 +27,21 @@ extern "C" int32_t s32_DBUS_GetGPSData(T_DBUS_Client* pt_Client, T_DBUS_GPS_Data
     if (orb::b_Dead(pt_Client->pt_Connection)) {
         return -1;
     }
-    orb::Message pt_Call(dbus_message_new_method_call(orb::kXlocdName, orb::kXlocdPath,
-                                                      orb::kXlocdName, "GetGPSData"));
-    if (!pt_Call) {
+    const orb::CallResult t_Result =
+        orb::t_CallBlocking(pt_Client->pt_Connection, kGetGpsData, orb::b_NoArguments,
+                            s32_TimeoutMs < 0 ? DBUS_TIMEOUT_USE_DEFAULT : s32_TimeoutMs);
+    switch (t_Result.e_Stage) {
+    case orb::CallStage::NotBuilt:
+    case orb::CallStage::NotHandedOver:
+    case orb::CallStage::NoPending:
         return -1;
+    case orb::CallStage::NoReply:
+        return -9;
+    case orb::CallStage::Replied:
+        break;
     }
-    orb::Error t_Error;
-    orb::Message pt_Reply(dbus_connection_send_with_reply_and_block(
-        pt_Client->pt_Connection, pt_Call.get(),
-        s32_TimeoutMs < 0 ? DBUS_TIMEOUT_USE_DEFAULT : s32_TimeoutMs, t_Error.get()));
-    if (!pt_Reply) { // an error reply arrives here as the error object
-        if (dbus_error_has_name(t_Error.get(), DBUS_ERROR_SERVICE_UNKNOWN) ||
-            dbus_error_has_name(t_Error.get(), DBUS_ERROR_NAME_HAS_NO_OWNER)) {
-            return -7;
-        }
-        return dbus_error_has_name(t_Error.get(), DBUS_ERROR_NO_REPLY) ? -9 : -8;
+    if (dbus_message_get_type(t_Result.pt_Reply.get()) == DBUS_MESSAGE_TYPE_ERROR) {
+        return ms32_DBUS_ErrorCode(t_Result.pt_Reply.get());
     }
-    if (!orb::b_FillGpsData(pt_Reply.get(), pt_Data)) {
-        return -6;
-    }
-    return 0;
+    return orb::b_FillGpsData(t_Result.pt_Reply.get(), pt_Data) ? 0 : -6;
 }

@@ -1,5 +1,5 @@
 // Broadcast receiver: drains the incoming queue into the installed callbacks.
-#include "dbus_owners.hpp"
+#include "bus_messages.hpp"
 #include "orb_client.h"
 #include "receiver_dispatch.hpp"
 
@@ -60,8 +60,7 @@ bool mb_Is(DBusMessage* pt_Message, const char* pc_Interface, const char* pc_Mem
 
 } // namespace
 
-// Dispatches one message; false when it was a malformed event.
-bool b_DBUS_DispatchEvent(DBusMessage* pt_Message) {
+bool orb::b_DispatchEvent(DBusMessage* pt_Message) {
     const T_Callbacks& t_Cb = gt_Callbacks;
     if (t_Cb.pf_OnHello && mb_Is(pt_Message, orb::kBroadcast, "HELLO")) {
         return mb_OneText(pt_Message, acn_PeerName) && (t_Cb.pf_OnHello(acn_PeerName), true);
@@ -132,7 +131,7 @@ int32_t s32_DBUS_ReceiveEvents(T_DBUS_Client* pt_Client) {
         if (!pt_Message) {
             break;
         }
-        if (!b_DBUS_DispatchEvent(pt_Message.get())) {
+        if (!orb::b_DispatchEvent(pt_Message.get())) {
             s32_Result = -9;
             break;
         }

@@ -1,7 +1,12 @@
-// The receiver's dispatch of one message, apart from the queue, for the fuzzer.
+// The receiver's dispatch of one message, apart from the queue, for the fuzzer, which
+// links the library's objects; the shipped libraries keep it to themselves.
 #pragma once
 
 #include <dbus/dbus.h>
 
+namespace orb {
+
 // Runs the dispatch rules and the installed callback; false for a malformed event.
-bool b_DBUS_DispatchEvent(DBusMessage* pt_Message);
+bool b_DispatchEvent(DBusMessage* pt_Message);
+
+} // namespace orb

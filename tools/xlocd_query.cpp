@@ -1,6 +1,6 @@
 // xlocd-query: asks xlocd for its GPS data on the system bus and prints it.
-#include "dbus_owners.hpp"
-#include "gps_data_fields.hpp"
+#include "dbus/gps_data_fields.hpp"
+#include "dbus/owners.hpp"
 #include "orb_client.h"
 
 #include <algorithm>
@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr const char* kXlocdName = "zel.orb.xlocd";
 
 constexpr int kMaxWatchSeconds = 86400; // a day
 constexpr int kMaxTimeoutMs = 600000;   // ten minutes
@@ -152,7 +154,7 @@ void v_Owner(DBusConnection* pt_Connection, char (&acn_Owner)[256]) {
     acn_Owner[0] = '\0';
     orb::Message pt_Call(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
                                                       DBUS_INTERFACE_DBUS, "GetNameOwner"));
-    const char* pc_Name = orb::kXlocdName;
+    const char* pc_Name = kXlocdName;
     if (!pt_Call ||
         !dbus_message_append_args(pt_Call.get(), DBUS_TYPE_STRING, &pc_Name, DBUS_TYPE_INVALID)) {
         return;
@@ -197,7 +199,7 @@ bool b_Follow_NewOwner(DBusMessage* pt_Message, const Follow& t_F) {
            dbus_message_has_sender(pt_Message, DBUS_SERVICE_DBUS) &&
            dbus_message_get_args(pt_Message, nullptr, DBUS_TYPE_STRING, &pc_Name, DBUS_TYPE_STRING,
                                  &pc_Old, DBUS_TYPE_STRING, &pc_New, DBUS_TYPE_INVALID) &&
-           std::strcmp(pc_Name, orb::kXlocdName) == 0 && std::strcmp(pc_New, t_F.acn_Owner) != 0;
+           std::strcmp(pc_Name, kXlocdName) == 0 && std::strcmp(pc_New, t_F.acn_Owner) != 0;
 }
 
 void v_Follow_Take(DBusMessage* pt_Message, T_DBUS_Client* pt_Client, const Options& t_Options,
@@ -205,8 +207,8 @@ void v_Follow_Take(DBusMessage* pt_Message, T_DBUS_Client* pt_Client, const Opti
     if (b_Follow_NewOwner(pt_Message, *pt_F)) {
         s32_Follow_NewOwner(pt_Client, t_Options, pt_F);
     } else if (const char* pc_Sender = dbus_message_get_sender(pt_Message);
-               dbus_message_is_signal(pt_Message, orb::kXlocdName, "GPSData") &&
-               pc_Sender != nullptr && std::strcmp(pc_Sender, pt_F->acn_Owner) == 0 &&
+               dbus_message_is_signal(pt_Message, kXlocdName, "GPSData") && pc_Sender != nullptr &&
+               std::strcmp(pc_Sender, pt_F->acn_Owner) == 0 &&
                orb::b_FillGpsData(pt_Message, &pt_F->t_Shown)) {
         v_Print(pt_F->t_Shown, t_Options.b_Json);
         pt_F->s32_Quiet = 0;

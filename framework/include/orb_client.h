@@ -14,10 +14,11 @@
  * A refused text gives the operation's code for a message that was not built
  * or an argument that was not appended, as listed below. Blocking
  * calls wait up to libdbus's default reply timeout (25 s) once the bus has taken
- * the call. No operation waits longer than 100 ms for the bus to take what it
- * sends: a message that cannot go out within that bound (a bus that stopped
- * reading this connection) is dropped and gives the code for "not handed over",
- * and nothing is queued behind it. A connection the bus has closed counts as no
+ * the call. Every send ends with a blocking flush of the connection: a bus that
+ * stops reading this connection holds the caller until it reads again. A caller
+ * that must not wait checks first that libdbus holds nothing unsent for the
+ * connection (dbus_connection_has_messages_to_send) and that its socket takes
+ * data, as xlocd does. A connection the bus has closed counts as no
  * connection: every operation then gives its no-connection code, except
  * RegisterWatchdog (-4, no pending call) and ReceiveEvents (it drains what is
  * queued). Any operation may be called from a receiver callback. Not

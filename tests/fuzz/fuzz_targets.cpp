@@ -1,10 +1,10 @@
 // libFuzzer targets, one per build (FUZZ_TARGET_<NAME>): the configuration reader; GetGPSData
 // formatting over any bytes of the fix record; the receiver's dispatch of demarshalled messages.
+#include "bus/reply_texts.h"
+#include "clock/fix_time.h"
 #include "config.h"
-#include "date_text.h"
 #include "orb_client.h"
 #include "receiver_dispatch.hpp"
-#include "reply_format.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pu8_Data, std::size_t 
     DBusMessage* pt_Message = dbus_message_demarshal(reinterpret_cast<const char*>(pu8_Data + 1),
                                                      static_cast<int>(u32_Size - 1), nullptr);
     if (pt_Message != nullptr) {
-        b_DBUS_DispatchEvent(pt_Message);
+        orb::b_DispatchEvent(pt_Message);
         dbus_message_unref(pt_Message);
     }
 #endif

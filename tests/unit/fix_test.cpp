@@ -1,5 +1,7 @@
 // The fix rule, and the gpsd port a configuration names.
-#include "gpsd_report.h"
+#include "gps/fix_rule.h"
+#include "gps/gpsd_connect.h"
+#include "gps/gpsd_report.h"
 
 #include <gtest/gtest.h>
 
@@ -126,7 +128,7 @@ TEST(GpsdReport, ThePortIsTheConfiguredTextUpToAColonUnlessItsNumberIsZero) {
         s32_Config_Read(pt_File, &t_Config);
         std::fclose(pt_File);
         char acn_Port[XLOCD_PORT_SIZE];
-        v_Gpsd_Port(t_Config, acn_Port);
+        v_GpsdConnect_Port(t_Config, acn_Port);
         EXPECT_STREQ(pc_Port, acn_Port) << (pc_Value ? pc_Value : "no key");
     }
 }

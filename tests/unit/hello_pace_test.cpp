@@ -1,5 +1,5 @@
 // HELLO answers to WhoIsThere: ten at once, then ten a second, the last one owed.
-#include "hello_pace.h"
+#include "bus/hello_pace.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The loop's next wait as a function of the deadlines its modules name.
-#include "next_wait.h"
+#include "core/deadlines.h"
 
 #include <gtest/gtest.h>
 

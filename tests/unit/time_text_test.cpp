@@ -1,8 +1,7 @@
 // The texts made from a fix: GetGPSData's twelve, the clock's date text and its guard.
-#include "clock_guard.h"
-#include "date_text.h"
-#include "gps_data_fields.hpp"
-#include "reply_format.h"
+#include "bus/reply_texts.h"
+#include "clock/clock_guard.h"
+#include "clock/fix_time.h"
 
 #include <gtest/gtest.h>
 
@@ -38,12 +37,11 @@ T_GpsState t_Fix(double f64_Time) {
 struct Reply {
     T_ReplyTexts t_T{};
     std::string t_Fields(const T_GpsState& t_S, std::initializer_list<int> as32_Which) {
-        const T_DBUS_GPS_Data t_Texts = t_Reply_Texts(&t_T, t_S);
+        const T_ReplyRow t_Row = t_Reply_Row(&t_T, t_S);
         std::string t_Out;
         for (const int s32_F : as32_Which) {
-            t_Out +=
-                (s32_F == *as32_Which.begin() ? "" : "|") +
-                std::string(t_Texts.*orb::kGpsDataFields[static_cast<std::size_t>(s32_F)].pt_Text);
+            t_Out += (s32_F == *as32_Which.begin() ? "" : "|") +
+                     std::string(t_Row[static_cast<std::size_t>(s32_F)].data());
         }
         return t_Out;
     }
