@@ -24,6 +24,9 @@ on the same machine, and their ratio:
                 50 ms a pass), run beside it on a bus of its own
   call after sleep  one GetGPSData round trip after 20 s asleep, vs. a call to the
                 stand-in peer after the same sleep
+  instructions  instructions a GetGPSData call costs the daemon (valgrind's callgrind,
+                200 calls less none), vs. the stand-in peer answering the same twelve
+                strings
 """
 import argparse
 import json
@@ -272,6 +275,37 @@ def measure_wakeups(workdir, seconds):
     return rows
 
 
+def callgrind_total(out):
+    """The instruction count callgrind wrote when the program ended."""
+    for line in out.read_text().splitlines():
+        if line.startswith("summary:"):
+            return int(line.split()[1])
+    raise AssertionError(f"no summary in {out}")
+
+
+def instructions_per_call(bus, workdir, calls=200):
+    """Instructions per call answered: the run with `calls` calls less the one without."""
+    def count(tag, n):
+        out = workdir / f"callgrind-{tag}-{n}.out"
+        wrapper = ("valgrind", "--tool=callgrind", f"--callgrind-out-file={out}")
+        if tag == "xlocd":  # gpsd absent, one attempt only: the loop itself costs nothing
+            d = rig.Daemon(BUILD / "src/xlocd", workdir, bus, f"Log_File={workdir / 'ir.log'}\n"
+                           f"RTC_path=\ngps_tcp_port={rig.free_port()}\ngpsd_reconnect=3600\n",
+                           wrapper=wrapper, start_timeout=60)
+            stop = d.terminate
+        else:
+            peer = rig.Peer(PEER, "/dev/null", "testapp2", {"Ping": "twelve"}, [], wrapper=wrapper)
+            stop = peer.stop
+        if n:
+            client(bus, "--calls", n, *(["--peer", "testapp2", "--member", "Ping"]
+                                        if tag == "peer" else []))
+        stop()
+        rig.wait_for(lambda: out.exists() and "summary:" in out.read_text(), 30, what=str(out))
+        return callgrind_total(out)
+    return [(f"instructions a call", *[(count(tag, calls) - count(tag, 0)) / calls
+                                       for tag in ("xlocd", "peer")], "")]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--calls", type=int, default=2000)
@@ -308,6 +342,7 @@ def main():
         rows += measure_start(bus, workdir)
         rows += measure_options(bus, workdir, feed, args.calls, args.idle_seconds // 3)
         rows += measure_wakeups(workdir, args.wake_seconds)
+        rows += instructions_per_call(bus, workdir)
     finally:
         for item in reversed(stack):
             item.terminate() if isinstance(item, rig.Daemon) else item.stop()

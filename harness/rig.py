@@ -180,10 +180,10 @@ class Peer:
     XLOCD = "type='signal',interface='zel.orb.xlocd'"
 
     def __init__(self, peer_bin, record, name=None, replies=None, matches=(), hello_path=None,
-                 bus=None):
+                 bus=None, wrapper=()):
         self.record = pathlib.Path(record)
         self.record.touch()
-        args = command(peer_bin, "--record", record)
+        args = [*wrapper, *command(peer_bin, "--record", record)]
         if name:
             args += ["--name", name]
         for rule in matches:

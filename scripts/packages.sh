@@ -6,7 +6,7 @@ XLOCD_PACKAGES=(
   libgtest-dev libgmock-dev
   python3 python3-dbus python3-gps python3-pytest
   faketime tzdata util-linux clang libclang-rt-dev groff-base man-db procps
-  systemd libglib2.0-bin dpkg-dev lintian clang-format clang-tidy
+  systemd libglib2.0-bin dpkg-dev lintian clang-format clang-tidy valgrind
 )
 
 # apt-get update runs only when something is missing.
