@@ -136,32 +136,6 @@ def test_the_marker_skips_what_another_user_planted(clock, tmp_path, secret, pla
     assert marker(daemon).is_fifo() or lines(marker(daemon)) in (["root only"], ["theirs"])
 
 
-SWAP = """
-import os, sys
-while True:
-    try:
-        os.symlink(sys.argv[1], "/tmp/RTC_updated")
-    except OSError:
-        pass
-    try:
-        os.unlink("/tmp/RTC_updated")
-    except OSError:
-        pass
-"""
-
-
-@NEEDS_ROOT
-def test_a_symlink_swapped_in_at_any_moment_never_takes_the_marker(clock, tmp_path, secret):
-    server, daemon = clock.start(auto_set_rtc_time_interval=1,
-                                 wrapper=private_tmp("true", tmp_path))
-    swapper = rig.Proc(["nsenter", "-t", daemon.proc.pid, "-m", *NOBODY.split(),
-                        "/usr/bin/python3", "-c", SWAP, secret])
-    server.send(rig.tpv(time_=FIX))
-    rig.wait_for(lambda: len(clock.writes()) >= 3, 15, what="three RTC writes")
-    swapper.stop()
-    assert secret.read_text() == "root only\n"
-
-
 @NEEDS_ROOT
 def test_the_next_answer_follows_a_changed_zone(served, tmp_path):
     server, daemon = served(wrapper=private_tmp("true", tmp_path))

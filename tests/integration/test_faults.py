@@ -10,7 +10,6 @@ import dbus
 
 import rig
 from conftest import PEER, XLOCD
-from test_gps import full_listener
 
 STALLED = "The bus takes no messages from xlocd: sends are dropped until it does"
 # The bus stops reading the daemon once a subscriber holds its whole allowance.
@@ -48,17 +47,6 @@ def test_fifos_as_rtc_path_and_log_file_hold_nothing_up(served, tmp_path):
     daemon.wait_data(lambda d: d[0] == "NMEA")  # past the RTC attempt and its line
     assert daemon.terminate() == 0
     os.close(reader)
-
-
-def test_a_stop_while_the_first_gpsd_attempt_waits(xlocd, recorder):
-    held = full_listener(port := rig.free_port())
-    daemon = xlocd(gps_port=port)
-    start = time.monotonic()
-    assert daemon.terminate() == 0
-    assert time.monotonic() - start < 0.5 * rig.SCALE
-    recorder.wait("GOODBYE")
-    for sock in held:
-        sock.close()
 
 
 def test_a_stop_at_any_moment_ends_a_sleeping_daemon(xlocd, json_gpsd):

@@ -32,10 +32,10 @@ def test_a_real_receivers_fix_shows_in_the_twelve_texts(xlocd, gpsd):
     assert abs(float(data[8]) - 36.0) < 0.1 and data[9] == "90.50000"
 
 
-@pytest.mark.parametrize("quality,rmc_mode", [(6, "E"), (8, "S")],
-                         ids=["dead reckoning alone", "simulated"])
+@pytest.mark.parametrize("quality,rmc_mode", [(2, "D"), (6, "E"), (7, "M"), (8, "S")],
+                         ids=["DGPS", "dead reckoning alone", "time only", "simulated"])
 def test_a_fix_that_libgps_marks_with_its_kind_is_a_fix(xlocd, gpsd, quality, rmc_mode):
-    feed = gpsd()  # it sends these with a status of their own: 5 and 8
+    feed = gpsd()  # it sends these with a status of their own: 2, 5, 7 and 8
     daemon = xlocd(gps_port=feed.port)
     rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH, quality=quality,
                    rmc_mode=rmc_mode)
@@ -141,13 +141,6 @@ def test_a_squat_on_both_addresses_of_localhost_holds_up_nothing(xlocd):
     daemon.wait_log("Established connection to gpsd")  # [::1] took it, and never speaks
     for sock in (squat, *held):
         sock.close()
-
-
-def test_an_attempt_is_one_connection_that_asks_for_the_stream(served):
-    server, daemon = served()
-    server.send(rig.tpv())
-    rig.wait_for(status_is(daemon, "NMEA"), what="a fix")
-    assert (server.accepted, server.requests) == (1, [b'?WATCH={"enable":true,"json":true};\n'])
 
 
 def test_a_split_report_is_one_report_and_half_a_line_costs_nothing(served):

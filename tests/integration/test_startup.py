@@ -31,8 +31,7 @@ def run(*args):
     ((" \t\n",), 1, HELP),
     (("-V",), 1, "No valid config file '-V'\n"),
     ((" /nonexistent/x.conf more words",), 1, "No valid config file '/nonexistent/x.conf'\n"),
-    (("/dev/null",), 1, "No valid config file '/dev/null'\n"),
-    (("/" + "a" * 600,), 1, f"No valid config file '/{'a' * 600}'\n")])
+    (("/dev/null",), 1, "No valid config file '/dev/null'\n")])
 def test_command_line_exits(args, status, out):
     assert run(*args)[:2] == (status, out)
 

@@ -1,7 +1,6 @@
 // The fix rule, and the gpsd port a configuration names.
 #include "gps/fix_rule.h"
 #include "gps/gpsd_connect.h"
-#include "gps/gpsd_report.h"
 
 #include <gtest/gtest.h>
 
@@ -34,59 +33,9 @@ struct Tracker {
     }
 };
 
-// TPV lines as gpsd 3.22 and 3.25 send them for NMEA input (GGA quality 1, 2, 6, 7
-// and 8 give status none, 2, 5, 7 and 8 in both), cut to the fields the rule reads.
-#define TPV "{\"class\":\"TPV\",\"device\":\"tcp://127.0.0.1:4100\","
-#define AT "\"time\":\"2026-11-30T12:34:05.000Z\",\"lat\":48.12345,\"lon\":11.5"
-struct GpsdLine {
-    const char* pc_Line;
-    bool b_Fix;
-};
-constexpr GpsdLine kGpsdLines[] = {
-    {TPV "\"mode\":3," AT ",\"altMSL\":521.6,\"track\":90.5,\"speed\":9.98}", true},
-    {TPV "\"mode\":2," AT "}", true},
-    {TPV "\"status\":2,\"mode\":3," AT "}", true}, // DGPS
-    {TPV "\"status\":5,\"mode\":3," AT "}", true}, // dead reckoning alone
-    {TPV "\"status\":7,\"mode\":3," AT "}", true}, // time only, position surveyed in
-    {TPV "\"status\":8,\"mode\":3," AT "}", true}, // simulated
-    {TPV "\"status\":8,\"mode\":1}", false},       // simulated, no fix
-    {TPV "\"mode\":1}", false},
-    {TPV "\"mode\":0," AT "}", false},
-    {"{\"class\":\"SKY\",\"device\":\"tcp://127.0.0.1:4100\",\"nSat\":4,\"uSat\":4,"
-     "\"satellites\":[{\"PRN\":1,\"el\":40.0,\"az\":83.0,\"ss\":46.0,\"used\":true}]}",
-     false},
-};
-
-// libgps's record after one line; gps_unpack takes a writable line in API 11.
-gps_data_t t_Unpacked(const char* pc_Line) {
-    char acn_Line[512];
-    std::snprintf(acn_Line, sizeof acn_Line, "%s", pc_Line);
-    gps_data_t t_Data{};
-    gps_clear_fix(&t_Data.fix);
-    EXPECT_EQ(0, gps_unpack(acn_Line, &t_Data)) << pc_Line;
-    return t_Data;
-}
-
-TEST(GpsdReport, EveryKindOfFixInATpvWithA2DOr3DModeIsAFix) {
-    for (const auto& [pc_Line, b_Fix] : kGpsdLines) {
-        const T_GpsReport t_Report = t_Gpsd_Report(t_Unpacked(pc_Line));
-        Tracker t_Tracker;
-        EXPECT_EQ(b_Fix, b_Fix_Fold(&t_Tracker.t_State, &t_Tracker.u8_Miss, t_Report)) << pc_Line;
-    }
-}
-
-TEST(GpsdReport, OnlyATpvIsAPositionReport) {
-    for (const auto& [pc_Line, b_Fix] : kGpsdLines) {
-        const bool b_Tpv = std::strstr(pc_Line, "\"TPV\"") != nullptr;
-        EXPECT_EQ(b_Tpv, t_Gpsd_Report(t_Unpacked(pc_Line)).b_Position) << pc_Line;
-    }
-}
-
-TEST(FixRule, FoldsReportsInSequence) {
-    const std::string t_Fix = "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7";
-    const std::string t_None = "NONE/V/0 v0 f0 48.5 11.5 520 1764505200.25 90 36 s7";
+TEST(FixRule, AFixTakesWhatItsModeSupplies) {
     const std::pair<T_GpsReport, std::string> at_Steps[] = {
-        {kFix3D, t_Fix},
+        {kFix3D, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
         // 2D without latitude: no altitude, course or speed; the rest is taken
         {{1, 2, 5, kT + 1, NAN, 12.0, 1.0, 180.0, 1.0},
          "NMEA/A/1 v1 f1 48.5 12 520 1764505201.25 90 36 s5"},
@@ -95,20 +44,15 @@ TEST(FixRule, FoldsReportsInSequence) {
          "NMEA/A/1 v1 f2 1 2 600 1764505201.25 90 36 s7"},
         // 3D with a track and no speed: the speed is converted all the same
         {{1, 3, 300, kT, 48.5, 11.5, 520.0, 45.0, NAN},
-         "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 45 nan s44"},
-        {kFix3D, t_Fix},
-        {kMiss, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
-        {kMiss, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
-        {kMiss, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
-        {kMiss, "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 90 36 s7"},
-        {kMiss, t_None},
-        {kMiss, t_None},
-        {kFix3D, t_Fix}};
+         "NMEA/A/1 v1 f2 48.5 11.5 520 1764505200.25 45 nan s44"}};
     Tracker t_Tracker;
     for (const auto& [t_Report, t_Expected] : at_Steps) {
         EXPECT_EQ(t_Expected, t_Tracker.t_Fold(t_Report));
     }
-    Tracker t_Fresh; // misses from the start mark NONE with zero numbers
+}
+
+TEST(FixRule, MissesFromTheStartMarkNoneWithZeroNumbers) {
+    Tracker t_Fresh;
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ("// v0 f0 0 0 0 0.00 0 0 s0", t_Fresh.t_Fold(kMiss));
     }
