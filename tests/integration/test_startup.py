@@ -28,7 +28,6 @@ def run(*args):
     (("--help", "-v"), 0, HELP),
     (("x-hv",), 0, HELP),
     (("", "-v"), 1, HELP),
-    ((" \t\n",), 1, HELP),
     (("-V",), 1, "No valid config file '-V'\n"),
     ((" /nonexistent/x.conf more words",), 1, "No valid config file '/nonexistent/x.conf'\n"),
     (("/dev/null",), 1, "No valid config file '/dev/null'\n")])

@@ -67,7 +67,7 @@ def test_the_stop_cancels_the_watchdog_before_goodbye(xlocd, xcord, interval):
 
 # Each call: the driver's command, what it carries, xcord's answers and their results.
 CALLS = {"RegisterWatchdog": ("watchdog 10 signal01.beep", "susu", [
-             ("text:OK", 0), ("text:OKAY", 0), ("text:ok", -9), ("text:NOK", -9), ("text:", -9),
+             ("text:OK", 0), ("text:OKAY", 0), ("text:ok", -9), ("text:", -9),
              ("noargs", -10), ("uint:1", -9), ("error:Refused", -9),
              ("error:OK, read like an answer", 0)]),
          "CancelWatchdog": ("cancel", "u", [

@@ -110,9 +110,6 @@ TEST(ConfigRead, AFileWithoutKeysGivesTheDefaults) {
     EXPECT_STREQ("", t_C.acn_LogFile);
     EXPECT_STREQ("signal01.beep", t_C.acn_CmdOnWatchdog);
     EXPECT_STREQ("//dev//rtc0", t_C.acn_RtcPath);
-    EXPECT_EQ(0, t_C.s32_WatchdogInterval);
-    EXPECT_EQ(0, t_C.s32_AutoSetSystemTime + t_C.s32_AutoSetRtcTime);
-    EXPECT_EQ(0, t_C.s32_AutoSetRtcTimeInterval + t_C.u16_GpsTcpPort);
 }
 
 TEST(ConfigRead, EachMissingKeyPrintsItsLineAndAKeyWithoutValueCounts) {
