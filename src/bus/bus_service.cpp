@@ -9,7 +9,6 @@
 #include "core/timebase.h"
 #include "dbus/owners.hpp"
 
-#include <cmath>
 #include <initializer_list>
 
 namespace {
@@ -20,10 +19,6 @@ T_HelloPace gt_HelloPace; // while a HELLO is owed, the rule for WhoIsThere is o
 constexpr const char* kQuestionRule =
     "type='signal',interface='zel.orb.broadcast',member='WhoIsThere'";
 
-DBusConnection* mpt_Connection() {
-    return pt_BusLink_Connection();
-}
-
 // No error object: the bus's answers are not awaited. It refuses the last rule
 // ("method" is no message type); that error arrives later and is released unread.
 // The broadcast rule takes WhoIsThere only, a difference from the design's rule for
@@ -32,8 +27,8 @@ DBusConnection* mpt_Connection() {
 void mv_Service_AddMatches() {
     for (const char* pc_Rule : {kQuestionRule, "type='signal',interface='zel.orb.xlocd'",
                                 "type='method',interface='zel.orb.xlocd'"}) {
-        dbus_bus_add_match(mpt_Connection(), pc_Rule, nullptr);
-        v_BusOutput_Flush(mpt_Connection());
+        dbus_bus_add_match(pt_BusLink_Connection(), pc_Rule, nullptr);
+        v_BusOutput_Flush(pt_BusLink_Connection());
     }
 }
 
@@ -47,7 +42,7 @@ void mv_Service_RefuseInterface(DBusMessage* pt_Call) {
     orb::Message pt_Error(
         dbus_message_new_error(pt_Call, DBUS_ERROR_UNKNOWN_INTERFACE, "no such interface"));
     if (pt_Error) {
-        e_BusOutput_Send(mpt_Connection(), pt_Error.get());
+        e_BusOutput_Send(pt_BusLink_Connection(), pt_Error.get());
     }
 }
 
@@ -58,9 +53,9 @@ void mv_Service_RefuseInterface(DBusMessage* pt_Call) {
 // one connection, so every question the bus took meanwhile is answered by that HELLO.
 void mv_Service_WantQuestions(bool b_Wanted) {
     if (b_Wanted) {
-        dbus_bus_add_match(mpt_Connection(), kQuestionRule, nullptr);
+        dbus_bus_add_match(pt_BusLink_Connection(), kQuestionRule, nullptr);
     } else {
-        dbus_bus_remove_match(mpt_Connection(), kQuestionRule, nullptr);
+        dbus_bus_remove_match(pt_BusLink_Connection(), kQuestionRule, nullptr);
     }
 }
 
@@ -73,9 +68,9 @@ void mv_Service_Serve(DBusMessage* pt_Message, double f64_Now) {
             mv_Service_WantQuestions(false); // the owed HELLO answers what comes meanwhile
         }
     } else if (dbus_message_is_method_call(pt_Message, kXlocdBusName, "GetGPSData")) {
-        v_Reply_Answer(mpt_Connection(), pt_Message);
+        v_Reply_Answer(pt_BusLink_Connection(), pt_Message);
     } else if (gt_Settings.b_Introspection) {
-        b_Introspection_Answer(mpt_Connection(), pt_Message);
+        b_Introspection_Answer(pt_BusLink_Connection(), pt_Message);
     } else if (dbus_message_get_type(pt_Message) == DBUS_MESSAGE_TYPE_METHOD_CALL &&
                dbus_message_has_member(pt_Message, "GetGPSData")) {
         mv_Service_RefuseInterface(pt_Message); // on another interface: see above
@@ -84,7 +79,8 @@ void mv_Service_Serve(DBusMessage* pt_Message, double f64_Now) {
 }
 
 bool mb_Service_MessageWaiting() {
-    return dbus_connection_get_dispatch_status(mpt_Connection()) == DBUS_DISPATCH_DATA_REMAINS;
+    return dbus_connection_get_dispatch_status(pt_BusLink_Connection()) ==
+           DBUS_DISPATCH_DATA_REMAINS;
 }
 
 } // namespace
@@ -101,7 +97,7 @@ BusStart e_BusService_Start(const T_BusSettings& t_Settings) {
 }
 
 void v_BusService_Pass(double f64_Now) {
-    DBusConnection* pt_Connection = mpt_Connection();
+    DBusConnection* pt_Connection = pt_BusLink_Connection();
     // While libdbus already holds messages, every send has written what it could:
     // a burst is served back to back, one message per pass, and the socket is read
     // again once the queue is empty.
@@ -127,7 +123,7 @@ void v_BusService_Deadlines(T_Deadlines* pt_Next) {
 }
 
 const char* pc_BusService_Lost(double f64_Now) {
-    DBusConnection* pt_Connection = mpt_Connection();
+    DBusConnection* pt_Connection = pt_BusLink_Connection();
     if (gt_Settings.s32_ExitOnBusLoss <= 0 || pt_Connection == nullptr) {
         return nullptr; // as designed: off the bus, alive, stoppable; or never on it
     }
@@ -144,7 +140,7 @@ const char* pc_BusService_Lost(double f64_Now) {
 
 pollfd t_BusService_Wait() {
     int s32_Fd = -1;
-    if (!dbus_connection_get_unix_fd(mpt_Connection(), &s32_Fd)) {
+    if (!dbus_connection_get_unix_fd(pt_BusLink_Connection(), &s32_Fd)) {
         return pollfd{-1, 0, 0};
     }
     const short s16_Out = b_BusOutput_Stalled() ? POLLOUT : 0; // what waits goes once it can
