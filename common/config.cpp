@@ -195,5 +195,9 @@ std::int32_t s32_Config_Read(FILE* pt_File, T_Config* pt_Config) {
     if (b_Found("clock_not_before")) {
         mv_Config_ReadNotBefore(acn_Value, &t_Cfg);
     }
+    if (b_Found("gpsd_user")) { // an empty name is no account: root alone then
+        t_Cfg.s32_GpsdUserSet = 1;
+        u32_StrCopy(t_Cfg.acn_GpsdUser, acn_Value, sizeof t_Cfg.acn_GpsdUser);
+    }
     return 0;
 }

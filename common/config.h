@@ -21,13 +21,15 @@ struct T_Config {
     char acn_GpsSourceSpec[10];
     // Opt-in keys, read after the eight above; absent (0) leaves the daemon as it
     // always was.
-    std::int32_t s32_GpsdReconnect;  // gpsd_reconnect: seconds between attempts
-    std::int32_t s32_FixMaxAge;      // fix_max_age: seconds without a fix until NONE
-    std::int32_t s32_ClockMinFixes;  // clock_min_fixes: consistent fixes before a sync
-    std::int64_t s64_ClockNotBefore; // clock_not_before: seconds since 1970 (UTC)
-    std::int32_t s32_GpsDataSignal;  // gps_data_signal: 1 sends GPSData on changes
-    std::int32_t s32_Introspection;  // introspection: 1 answers Introspect and Peer
-    std::int32_t s32_ExitOnBusLoss;  // exit_on_bus_loss: seconds a mute bus is given
+    std::int32_t s32_GpsdReconnect;             // gpsd_reconnect: seconds between attempts
+    std::int32_t s32_FixMaxAge;                 // fix_max_age: seconds without a fix until NONE
+    std::int32_t s32_ClockMinFixes;             // clock_min_fixes: consistent fixes before a sync
+    std::int64_t s64_ClockNotBefore;            // clock_not_before: seconds since 1970 (UTC)
+    std::int32_t s32_GpsDataSignal;             // gps_data_signal: 1 sends GPSData on changes
+    std::int32_t s32_Introspection;             // introspection: 1 answers Introspect and Peer
+    std::int32_t s32_ExitOnBusLoss;             // exit_on_bus_loss: seconds a mute bus is given
+    std::int32_t s32_GpsdUserSet;               // gpsd_user: 1 while its line is there
+    char acn_GpsdUser[XLOCD_CONFIG_VALUE_SIZE]; // the one account besides root gpsd may be
 };
 
 // Seconds since 1970 of 00:00 UTC on a "YYYY-MM-DD" date, or -1 for any other text.

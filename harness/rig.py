@@ -382,7 +382,7 @@ def fix_sentences(t, lat, lon, alt=None, knots=0.0, course=0.0, sats=7, fix=True
 class GpsdFeed:
     """A real gpsd reading NMEA from a TCP source that this object serves."""
 
-    def __init__(self, workdir, port=None):
+    def __init__(self, workdir, port=None, wrapper=()):
         self.port = port or free_port()
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -390,7 +390,8 @@ class GpsdFeed:
         self.listener.listen(1)
         src = self.listener.getsockname()[1]
         self.log = open(pathlib.Path(workdir) / f"gpsd-{self.port}.log", "wb")
-        self.proc = Proc(["gpsd", "-N", "-n", "-b", "-S", self.port, f"tcp://127.0.0.1:{src}"],
+        self.proc = Proc([*wrapper, "gpsd", "-N", "-n", "-b", "-S", self.port,
+                          f"tcp://127.0.0.1:{src}"],
                          stdout=self.log, stderr=subprocess.STDOUT)
         self.listener.settimeout(10)
         self.source, _ = self.listener.accept()

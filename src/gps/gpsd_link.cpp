@@ -4,6 +4,7 @@
 #include "gps/fix_rule.h"
 #include "gps/gpsd_report.h"
 #include "gps/line_buffer.h"
+#include "gps/peer_owner.h"
 #include "log.h"
 
 #include <sys/socket.h>
@@ -41,6 +42,7 @@ struct T_GpsdLink {
     LineBuffer<kBufferBytes> t_Lines;
     bool b_FirstAttempt;           // the attempt under way is start-up's
     bool b_FailureReported;        // gpsd_reconnect: the failure lines of this outage are out
+    bool b_RefusalReported;        // gpsd_user: this outage's refusal line is out
     double f64_LastAttempt = -1e9; // CLOCK_BOOTTIME seconds an attempt ended
 };
 T_GpsdLink gt_Link;
@@ -88,6 +90,36 @@ void mv_Link_Finish(bool b_Connected, int s32_Code, double f64_Boot) {
     gt_Link.f64_LastAttempt = f64_Boot; // gpsd_reconnect counts from here
 }
 
+// gpsd_user: a session is used only while root or that user owns the socket at its far
+// end, asked before the first report is read. A refusal is logged once an outage.
+bool mb_Link_OwnerAccepted() {
+    const char* pc_User = gt_Settings.pc_User;
+    uid_t u32_Owner = 0, u32_Allowed = 0;
+    if (pc_User == nullptr) {
+        return true;
+    }
+    const bool b_Known = b_PeerOwner_Uid(gt_Link.s32_Fd, &u32_Owner);
+    if (b_Known && (u32_Owner == 0 ||
+                    (b_PeerOwner_UidOf(pc_User, &u32_Allowed) && u32_Owner == u32_Allowed))) {
+        gt_Link.b_RefusalReported = false;
+        return true;
+    }
+    if (gt_Link.b_RefusalReported) {
+        return false;
+    }
+    gt_Link.b_RefusalReported = true;
+    if (!b_Known) {
+        v_Log_Printf("Refused gpsd on %s:%s: the kernel names no owner of its socket", kGpsdServer,
+                     gt_Settings.acn_Port);
+        return false;
+    }
+    char acn_Name[XLOCD_USER_NAME_SIZE];
+    v_PeerOwner_NameOf(u32_Owner, acn_Name);
+    v_Log_Printf("Refused gpsd on %s:%s: its socket belongs to uid %u (%s), not to root or %s",
+                 kGpsdServer, gt_Settings.acn_Port, u32_Owner, acn_Name, pc_User);
+    return false;
+}
+
 void mv_Link_Go(GpsdConnect::State e_Connect, double f64_Boot) {
     switch (e_Connect) {
     case GpsdConnect::State::Pending:
@@ -100,6 +132,12 @@ void mv_Link_Go(GpsdConnect::State e_Connect, double f64_Boot) {
         break;
     }
     gt_Link.s32_Fd = gt_Link.t_Connect.s32_TakeFd();
+    if (!mb_Link_OwnerAccepted()) {
+        mv_Link_CloseSocket(); // nothing was sent or read on it
+        gt_Link.e_State = Link::Closed;
+        gt_Link.f64_LastAttempt = f64_Boot;
+        return;
+    }
     // A new session starts from an empty record, as gps_open leaves it.
     gt_Link.t_Data.set = 0;
     gt_Link.t_Data.satellites_used = 0;

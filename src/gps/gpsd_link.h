@@ -14,6 +14,7 @@ struct T_GpsdSettings {
     char acn_Port[XLOCD_PORT_SIZE]; // v_GpsdConnect_Port of the configuration
     std::int32_t s32_Reconnect;     // gpsd_reconnect: seconds between attempts; 0 off
     const char* pc_ProgramName;     // the failure line's first word, argv[0]
+    const char* pc_User;            // gpsd_user: who besides root may serve; null: anyone
 };
 
 // Start-up's connection attempt. Its connect does not block: an attempt that must wait

@@ -17,6 +17,7 @@ SHIM = str(BUILD / "tests/librtc_shim.so")
 BOOT_SHIM = str(BUILD / "tests/libboot_shim.so")
 FAKETIME = os.environ.get("XLOCD_FAKETIME", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
 SANITIZED = os.environ.get("XLOCD_SANITIZED") == "ON"
+SD_NOTIFY = os.environ.get("XLOCD_SD_NOTIFY") == "1"  # built with libsystemd
 
 
 def config_text(tmp_path, gps_port, **keys):
@@ -91,7 +92,9 @@ def xlocd(bus, tmp_path):
 
 @pytest.fixture
 def gpsd(tmp_path):
-    yield from started(lambda port=None: rig.GpsdFeed(tmp_path, port), rig.GpsdFeed.stop)
+    """gpsd(port=None, wrapper=()) starts a real gpsd fed by the test."""
+    yield from started(lambda port=None, wrapper=(): rig.GpsdFeed(tmp_path, port, wrapper),
+                       rig.GpsdFeed.stop)
 
 
 @pytest.fixture

@@ -185,3 +185,28 @@ def test_the_first_call_after_a_suspend_ages_the_fix(xlocd, gpsd, tmp_path):
     offset.write_text("60")
     daemon.proc.p.send_signal(signal.SIGCONT)
     assert daemon.get_data()[:2] == ["NONE", "1.500000"]
+
+
+NOBODY = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
+REFUSED = "Refused gpsd on localhost:{}: its socket belongs to uid 65534 (nobody), not to root or gpsd"
+
+
+@pytest.mark.skipif(not rig.ROOT_USER, reason="gpsd as nobody and as root needs root")
+@pytest.mark.parametrize("user,runner", [("gpsd", ()), (None, NOBODY)],
+                         ids=["gpsd_user=gpsd, gpsd run by root", "no key, gpsd run by nobody"])
+def test_a_gpsd_the_key_admits_brings_its_fix(xlocd, gpsd, user, runner):
+    feed = gpsd(wrapper=runner)
+    daemon = xlocd(gps_port=feed.port, gpsd_user=user)
+    rig.feed_until(feed, status_is(daemon, "NMEA"), start=EPOCH)
+
+
+@pytest.mark.skipif(not rig.ROOT_USER, reason="gpsd as nobody needs root")
+def test_gpsd_user_refuses_another_owner_once_an_outage_then_takes_gpsd(xlocd, gpsd):
+    squat = gpsd(wrapper=NOBODY)
+    daemon = xlocd(gps_port=squat.port, gpsd_user="gpsd", gpsd_reconnect=1)
+    daemon.wait_log(REFUSED.format(squat.port))
+    with pytest.raises(AssertionError, match="never showed"):  # three attempts, a second apart
+        rig.feed_until(squat, status_is(daemon, "NMEA"), timeout=3, start=EPOCH)
+    assert daemon.log_lines() == [REFUSED.format(squat.port)]
+    squat.proc.stop()
+    rig.feed_until(gpsd(squat.port), status_is(daemon, "NMEA"), start=EPOCH)
