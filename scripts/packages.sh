@@ -2,7 +2,7 @@
 # names on Debian 12 and 13 (libclang-rt-dev follows each suite's default clang).
 XLOCD_PACKAGES=(
   g++ cmake ninja-build pkgconf
-  libdbus-1-dev dbus-daemon libgps-dev gpsd gpsd-clients
+  libdbus-1-dev dbus-daemon libgps-dev libsystemd-dev gpsd gpsd-clients
   libgtest-dev libgmock-dev
   python3 python3-dbus python3-gps python3-pytest
   faketime tzdata util-linux clang libclang-rt-dev groff-base man-db procps

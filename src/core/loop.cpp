@@ -5,6 +5,7 @@
 #include "bus/xcord_watchdog.h"
 #include "clock/clock_sync.h"
 #include "core/deadlines.h"
+#include "core/service_notify.h"
 #include "core/shutdown.h"
 #include "core/timebase.h"
 #include "gps/fix_state.h"
@@ -30,9 +31,9 @@ int gs32_StepFd = -1;          // readable when the wall clock is set
 double gf64_LastOffset;        // wall minus boot clock at the previous pass
 
 // Every module that needs passes of its own, whatever comes in on the sockets.
-constexpr std::array<void (*)(T_Deadlines*), 5> kDeadlineSources = {
-    v_Watchdog_Deadlines, v_ClockSync_Deadlines, v_Gpsd_Deadlines, v_FixState_Deadlines,
-    v_BusService_Deadlines};
+constexpr std::array<void (*)(T_Deadlines*), 6> kDeadlineSources = {
+    v_Notify_Deadlines, v_Watchdog_Deadlines, v_ClockSync_Deadlines,
+    v_Gpsd_Deadlines,   v_FixState_Deadlines, v_BusService_Deadlines};
 
 void mv_SignalHandler(int) {
     u8_Quit = 1;
@@ -89,6 +90,7 @@ T_Deadlines mt_Loop_Pass() {
     mv_Loop_FollowClock();
     v_Watchdog_Pass(s64_Timebase_Wall());
     const double f64_Boot = f64_Timebase_Boot();
+    v_Notify_Pass(f64_Boot);
     mv_Loop_Gps(f64_Boot);
     v_Signal_AfterFold();
     v_BusService_Pass(f64_Boot);

@@ -7,6 +7,7 @@
 #include "config.h"
 #include "core/cli.h"
 #include "core/loop.h"
+#include "core/service_notify.h"
 #include "core/shutdown.h"
 #include "core/timebase.h"
 #include "gps/fix_state.h"
@@ -112,7 +113,9 @@ void mv_Startup_Bus() {
 void mv_Startup_Gps(const char* pc_ProgramName) {
     T_GpsdSettings t_Gpsd{.acn_Port = {},
                           .s32_Reconnect = gt_Config.s32_GpsdReconnect,
-                          .pc_ProgramName = pc_ProgramName};
+                          .pc_ProgramName = pc_ProgramName,
+                          .pc_User =
+                              gt_Config.s32_GpsdUserSet == 1 ? gt_Config.acn_GpsdUser : nullptr};
     v_GpsdConnect_Port(gt_Config, t_Gpsd.acn_Port);
     v_Gpsd_Start(t_Gpsd);
 }
@@ -140,5 +143,6 @@ int main(int argc, char** argv) {
     v_Watchdog_Start(gt_Config.s32_WatchdogInterval, gt_Config.acn_CmdOnWatchdog);
     mv_Startup_Gps(argc > 0 ? argv[0] : "xlocd");
     v_Signal_Start(gt_Config.s32_GpsDataSignal > 0);
+    v_Notify_Ready(f64_Timebase_Boot());
     v_MainLoop();
 }

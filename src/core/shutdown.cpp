@@ -2,6 +2,7 @@
 
 #include "bus/bus_link.h"
 #include "bus/xcord_watchdog.h"
+#include "core/service_notify.h"
 #include "gps/gpsd_link.h"
 #include "log.h"
 
@@ -10,6 +11,7 @@
 namespace {
 
 [[noreturn]] void mv_Shutdown(int s32_Status) {
+    v_Notify_Stopping();
     v_Watchdog_Cancel();
     v_BusLink_Goodbye();
     s32_Log_Close();

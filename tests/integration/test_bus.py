@@ -4,6 +4,7 @@ import calendar
 import json
 import pwd
 import signal
+import socket
 import subprocess
 import time
 
@@ -11,7 +12,7 @@ import dbus
 import pytest
 
 import rig
-from conftest import CLIENT, XLOCD, config_text
+from conftest import CLIENT, SD_NOTIFY, XLOCD, config_text
 from test_gps import full_listener
 
 B = "zel.orb.broadcast"
@@ -97,6 +98,30 @@ def test_a_stop_signal_ends_the_daemon_at_once_with_goodbye(xlocd, recorder, sig
     assert [rig.shape(m) for m in recorder.wait("GOODBYE")] == [(OBJ, B, "ssss", IDENTITY)]
     for sock in listeners:
         sock.close()
+
+
+@pytest.mark.skipif(not SD_NOTIFY, reason="built without libsystemd")
+def test_the_service_manager_hears_ready_after_hello_then_pings_then_stopping(xlocd, recorder,
+                                                                             tmp_path):
+    manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    manager.bind(str(tmp_path / "notify"))
+    manager.settimeout(10 * rig.SCALE)
+    daemon = xlocd(env={"NOTIFY_SOCKET": str(tmp_path / "notify"), "WATCHDOG_USEC": "2000000"})
+    assert manager.recv(64) == b"READY=1"
+    daemon.proc.p.send_signal(signal.SIGSTOP)  # stopped at READY, it has sent HELLO before
+    recorder.wait("HELLO")
+    daemon.proc.p.send_signal(signal.SIGCONT)
+    pings, end = 0, time.monotonic() + 6
+    while time.monotonic() < end:  # one a second, at half of WATCHDOG_USEC
+        manager.settimeout(max(end - time.monotonic(), 0.001))
+        try:
+            pings += manager.recv(64) == b"WATCHDOG=1"
+        except TimeoutError:
+            break
+    assert pings >= 4
+    manager.settimeout(10 * rig.SCALE)
+    daemon.proc.p.send_signal(signal.SIGTERM)
+    assert manager.recv(64) == b"STOPPING=1"
 
 
 PROBE = """
