@@ -32,6 +32,34 @@ gpsd_fix_for_nobody() {
     systemctl restart gpsd
     timeout 30 sh -c 'until runuser -u nobody -- xlocd-query | grep "^status *NMEA"; do
         sleep 1; done' || { journalctl -u gpsd -u xlocd -o cat | tail; false; }
+    ! grep Refused /var/log/xlocd/xlocd.log # gpsd_user=gpsd takes Debian's gpsd
+}
+squat_by_nobody_is_refused() { # gpsd down; xlocd tries again every 5 s (gpsd_reconnect)
+    systemctl stop gpsd.socket gpsd.service
+    runuser -u nobody -- python3 /debs/squat.py &
+    squatter=$!
+    refused="Refused gpsd on localhost:2947: its socket belongs to uid 65534 (nobody)"
+    timeout 30 sh -c "until grep -q '$refused' /var/log/xlocd/xlocd.log; do sleep 0.2; done" &&
+        timeout 30 sh -c 'until xlocd-query | grep "^status *NONE"; do sleep 1; done' &&
+        sleep 11 && xlocd-query | grep "^status *NONE" && # two more attempts, no fix
+        [ "$(grep -c Refused /var/log/xlocd/xlocd.log)" = 1 ]
+    found=$?
+    kill $squatter
+    systemctl start gpsd.socket
+    return $found
+}
+hung_loop_is_restarted() { # SIGSTOP: the pings stop, and systemd's watchdog restarts it
+    pid=$(systemctl show -p MainPID --value xlocd)
+    start=$(date +%s%N)
+    kill -STOP "$pid"
+    for _ in $(seq 300); do
+        [ "$(systemctl show -p MainPID --value xlocd)" != "$pid" ] &&
+            xlocd-query --timeout 1000 >/dev/null && break
+        sleep 0.2
+    done
+    echo "answering again $((($(date +%s%N) - start) / 1000000)) ms after SIGSTOP" |
+        tee -a /dev/stderr
+    xlocd-query >/dev/null && journalctl -u xlocd -o cat | grep 'Watchdog timeout'
 }
 clock_call_passes_the_filter() { # in the daemon's place, under the unit's own settings
     mkdir -p /run/systemd/system/xlocd.service.d
@@ -88,7 +116,8 @@ purge_leaves_nothing() {
 
 : >/out/results
 for name in the_system_bus_is_the_one_asked_for installed least_privilege exposure \
-    gpsd_fix_for_nobody clock_call_passes_the_filter flood_of_whoisthere_leaves_xlocd_on_the_bus \
+    gpsd_fix_for_nobody squat_by_nobody_is_refused hung_loop_is_restarted \
+    clock_call_passes_the_filter flood_of_whoisthere_leaves_xlocd_on_the_bus \
     stop_says_goodbye edited_config_stays purge_leaves_nothing; do
     check "$name"
 done
