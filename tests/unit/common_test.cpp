@@ -78,17 +78,6 @@ TEST(ConfigLookup, UnusableArgumentsAreRefusedAndLeaveTheValueAlone) {
     EXPECT_STREQ("keep", acn_Value);
 }
 
-TEST(ConfigLookup, TheNextValueVisitsEveryLineOfTheKeyInFileOrder) {
-    TextFile t_File("k=1\nother\nk=2\n");
-    char acn_Value[8];
-    std::string t_Seen;
-    for (std::int32_t s32_Result = s32_Config_GetValue(t_File.pt_File, "k", acn_Value, 8);
-         s32_Result == 0; s32_Result = s32_Config_GetNextValue(t_File.pt_File, "k", acn_Value, 8)) {
-        t_Seen += acn_Value;
-    }
-    EXPECT_EQ("12", t_Seen);
-}
-
 // A configuration read as start-up reads it, with what the reader printed.
 struct Read {
     explicit Read(const std::string& t_Text) {
@@ -211,11 +200,6 @@ TEST(Log, AFormattedLineHasNoLengthCap) {
               t_Logged([&t_Long] { v_Log_Printf("%s: end", t_Long.c_str()); }));
 }
 
-TEST(Log, TheUtcStampIsIso8601Basic) {
-    char acn_Utc[XLOCD_STAMP_SIZE];
-    EXPECT_TRUE(std::regex_match(pc_Log_UtcTimeStamp(acn_Utc), std::regex(R"(20\d{6}T\d{6}Z)")));
-}
-
 TEST(Log, AStampThatIsNotOneParsesToItsCode) {
     setenv("TZ", "UTC", 1);
     tzset();
@@ -229,17 +213,6 @@ TEST(Log, AStampThatIsNotOneParsesToItsCode) {
     for (const auto& [pc_Stamp, s32_Expected] : at_Cases) {
         EXPECT_EQ(s32_Expected, s32_Log_ParseTimeStamp(pc_Stamp)) << (pc_Stamp ? pc_Stamp : "null");
     }
-}
-
-TEST(Log, WriteStringWritesWithoutTerminatorOrLineFeed) {
-    FILE* pt_File = std::tmpfile();
-    EXPECT_EQ(-1, s32_File_WriteString(nullptr, "x"));
-    EXPECT_EQ(-1, s32_File_WriteString(pt_File, nullptr));
-    EXPECT_EQ(-10, s32_File_WriteString(pt_File, ""));
-    EXPECT_EQ(0, s32_File_WriteString(pt_File, "ab"));
-    EXPECT_EQ(0, s32_File_WriteString(pt_File, std::string(65536 + 3, 'z').c_str())); // modulo
-    EXPECT_EQ(5, std::ftell(pt_File));
-    std::fclose(pt_File);
 }
 
 } // namespace
