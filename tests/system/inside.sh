@@ -36,15 +36,18 @@ gpsd_fix_for_nobody() {
 }
 squat_by_nobody_is_refused() { # gpsd down; xlocd tries again every 5 s (gpsd_reconnect)
     systemctl stop gpsd.socket gpsd.service
-    runuser -u nobody -- python3 /debs/squat.py &
-    squatter=$!
+    echo '{"class":"TPV","mode":3,"time":"2026-12-06T12:00:00.000Z","lat":10.0,"lon":20.0}' >/tmp/fix
+    for listen in TCP6-LISTEN:2947,bind=[::1] TCP4-LISTEN:2947,bind=127.0.0.1; do
+        runuser -u nobody -- socat "$listen,reuseaddr,fork" SYSTEM:'cat /tmp/fix; sleep 600' &
+        squatters="${squatters:-} $!"
+    done # a fix for every client, the session held open
     refused="Refused gpsd on localhost:2947: its socket belongs to uid 65534 (nobody)"
     timeout 30 sh -c "until grep -q '$refused' /var/log/xlocd/xlocd.log; do sleep 0.2; done" &&
         timeout 30 sh -c 'until xlocd-query | grep "^status *NONE"; do sleep 1; done' &&
         sleep 11 && xlocd-query | grep "^status *NONE" && # two more attempts, no fix
         [ "$(grep -c Refused /var/log/xlocd/xlocd.log)" = 1 ]
     found=$?
-    kill $squatter
+    kill $squatters
     systemctl start gpsd.socket
     return $found
 }
