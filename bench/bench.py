@@ -32,6 +32,7 @@ import argparse
 import json
 import os
 import pathlib
+import socket
 import statistics
 import subprocess
 import sys
@@ -183,7 +184,10 @@ WAKE_CASES = [  # (name, gpsd: "1hz", "silent" or None, config lines, with xcord
     ("gpsd 1 Hz, keys absent", "1hz", "", False),
     ("gpsd silent", "silent", "", False),
     ("gpsd absent, reconnect 5", None, "gpsd_reconnect=5\n", False),
-    ("watchdog 10, gpsd silent", "silent", "watchdog_interval=10\n", True)]
+    ("watchdog 10, gpsd silent", "silent", "watchdog_interval=10\n", True),
+    # systemd's watchdog as the unit sets it (WatchdogSec=10), a manager's socket that reads
+    ("systemd watchdog, gpsd 1 Hz", "1hz", "", "notify"),
+    ("systemd watchdog, gpsd silent", "silent", "", "notify")]
 
 
 def switches_and_cpu(pid):
@@ -207,13 +211,20 @@ class WakeRun:
             port = feed.port
             if gpsd == "1hz":
                 self.stack.append(rig.NmeaStream(feed, hz=1))
-        if with_xcord:
+        env = None
+        if with_xcord == "notify":
+            self.manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            self.manager.bind(str(workdir / "notify"))
+            self.stack.append(self.manager)
+            env = {"NOTIFY_SOCKET": str(workdir / "notify"), "WATCHDOG_USEC": "10000000"}
+        elif with_xcord:
             self.xcord = rig.Peer(PEER, workdir / "xcord.jsonl", "xcord",
                                   {"RegisterWatchdog": "text:OK", "CancelWatchdog": "text:OK"},
                                   [rig.Peer.XCORD], bus=self.bus)
             self.stack.append(self.xcord)
         self.daemon = rig.Daemon(BUILD / "src/xlocd", workdir, self.bus,
-                                 f"Log_File={workdir / 'log'}\nRTC_path=\ngps_tcp_port={port}\n{extra}")
+                                 f"Log_File={workdir / 'log'}\nRTC_path=\ngps_tcp_port={port}\n{extra}",
+                                 env)
         self.pid = self.daemon.proc.pid
 
     def first_call_us(self, *args):
@@ -224,7 +235,10 @@ class WakeRun:
     def stop(self):
         self.daemon.terminate()
         for item in reversed(self.stack):
-            item.stop()
+            if isinstance(item, socket.socket):
+                item.close()
+            else:
+                item.stop()
         self.bus.stop()
 
 
@@ -265,7 +279,7 @@ def measure_wakeups(workdir, seconds):
                      (f"CPU/h: {name}", cpu[0], cpu[1], "s/h")]
             if gpsd == "silent" and not with_xcord:
                 rows.append(("call after sleep", *[r.first_call_us() for r in runs], "us"))
-            if with_xcord:  # the first gap depends on where in the second the start fell
+            if with_xcord is True:  # the first gap depends on where in the second the start fell
                 triggers = runs[0].xcord.messages("TriggerWatchdog")
                 gaps = [b["t"] - a["t"] for a, b in zip(triggers[1:], triggers[2:])]
                 rows.append(("watchdog gap, max", max(gaps), None, "s"))
