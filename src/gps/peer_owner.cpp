@@ -79,14 +79,15 @@ bool b_PeerOwner_Uid(int s32_Fd, uid_t* pu32_Uid) {
         !mb_PeerOwner_Ask(t_Ours, t_Peer, &t_Ask)) {
         return false;
     }
-    const int s32_Diag = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    const int s32_Diag =
+        socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_SOCK_DIAG);
     if (s32_Diag < 0) {
         return false;
     }
     alignas(nlmsghdr) char acn_Answer[4096]; // the message and its few attributes
     ssize_t s32_Got = -1;
     if (send(s32_Diag, &t_Ask, sizeof t_Ask, 0) == static_cast<ssize_t>(sizeof t_Ask)) {
-        s32_Got = recv(s32_Diag, acn_Answer, sizeof acn_Answer, MSG_DONTWAIT);
+        s32_Got = recv(s32_Diag, acn_Answer, sizeof acn_Answer, 0);
     }
     close(s32_Diag);
     const auto* pt_Header = reinterpret_cast<const nlmsghdr*>(acn_Answer);
