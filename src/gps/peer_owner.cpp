@@ -98,7 +98,7 @@ bool b_PeerOwner_Uid(int s32_Fd, uid_t* pu32_Uid) {
     }
     // Only a full socket has an owner: the kernel gives uid 0 for a connection still in
     // the listener's queue (SYN_RECV) and for one closed already (TIME_WAIT).
-    const auto* pt_Found = static_cast<const inet_diag_msg*>(NLMSG_DATA(pt_Header));
+    const auto* pt_Found = reinterpret_cast<const inet_diag_msg*>(acn_Answer + NLMSG_HDRLEN);
     *pu32_Uid = pt_Found->idiag_uid;
     return pt_Found->idiag_state == TCP_ESTABLISHED;
 }
