@@ -11,12 +11,14 @@ FROM_2038 = {"LD_PRELOAD": FAKETIME, "FAKETIME": "@2038-01-19 03:14:04",  # 03:1
              "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
 
 
-def test_the_registration_carries_name_pid_command_and_interval(xlocd, xcord):
-    cord = xcord()
+def test_the_registration_comes_after_hello_with_name_pid_command_and_interval(xlocd, xcord):
+    cord = xcord()  # it hears the broadcasts too: one receiver sees the bus's order
     daemon = xlocd(watchdog_interval=10, CMDOnWatchdog="reboot now")
-    reg = cord.wait("RegisterWatchdog")[0]
-    assert rig.shape(reg) == ("/zel/orb/xcord/Object", "zel.orb.xcord", "susu",
-                              ["xlocd", daemon.proc.pid, "reboot now", 10])
+    cord.wait("TriggerWatchdog")
+    assert rig.shape(cord.messages("RegisterWatchdog")[0]) == ("/zel/orb/xcord/Object",
+        "zel.orb.xcord", "susu", ["xlocd", daemon.proc.pid, "reboot now", 10])
+    seen = [m["member"] for m in cord.messages()]
+    assert seen.index("HELLO") < seen.index("RegisterWatchdog") < seen.index("TriggerWatchdog")
 
 
 @pytest.mark.parametrize("keys,period", [
@@ -97,7 +99,7 @@ def test_every_operation_refuses_a_missing_record_or_argument(driver):
 
 def test_stay_alive_comes_from_the_callers_own_path(xcord, driver):
     d, cord = driver("testapp7"), xcord()
-    assert [d.result("stayalive 0"), d.result("stayalive 42")] == [-5, 0]
+    assert d.result("stayalive 42") == 0
     alive = cord.wait("StayAlive")[0]
     assert rig.shape(alive) == ("/zel/orb/testapp7/Object", "zel.orb.xcord", "u", [42])
     assert len(cord.messages("StayAlive")) == 1

@@ -67,17 +67,6 @@ TEST(ConfigLookup, TheFirstLineThatBeginsWithTheKeyGivesWhatFollowsOneSeparator)
     }
 }
 
-TEST(ConfigLookup, UnusableArgumentsAreRefusedAndLeaveTheValueAlone) {
-    TextFile t_File("k=1\n");
-    char acn_Value[8] = "keep";
-    EXPECT_EQ(-1, s32_Config_GetValue(nullptr, "k", acn_Value, 8));
-    EXPECT_EQ(-1, s32_Config_GetValue(t_File.pt_File, nullptr, acn_Value, 8));
-    EXPECT_EQ(-1, s32_Config_GetValue(t_File.pt_File, "k", nullptr, 8));
-    EXPECT_EQ(-1, s32_Config_GetValue(t_File.pt_File, "k", acn_Value, 0));
-    EXPECT_EQ(-1, s32_Config_GetValue(t_File.pt_File, "k", acn_Value, 1));
-    EXPECT_STREQ("keep", acn_Value);
-}
-
 // A configuration read as start-up reads it, with what the reader printed.
 struct Read {
     explicit Read(const std::string& t_Text) {
