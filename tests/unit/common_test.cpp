@@ -13,6 +13,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -36,16 +37,10 @@ std::string t_Lookup(const std::string& t_Text, const char* pc_Key) {
     return b_Found ? acn_Value : kMissing;
 }
 
-struct LookupCase {
-    const char* pc_What;
-    std::string t_Text;
-    const char* pc_Key;
-    std::string t_Value;
-};
-
 TEST(ConfigLookup, TheFirstLineThatBeginsWithTheKeyGivesWhatFollowsOneSeparator) {
     const char* k = "Log_File";
-    const LookupCase at_Cases[] = {
+    // what, text, key, value
+    const std::tuple<const char*, std::string, const char*, std::string> at_Cases[] = {
         {"'=' as the separator", "Log_File=/a.log\n", k, "/a.log"},
         {"a blank as the separator", "Log_File /a.log\n", k, "/a.log"},
         {"a longer word: its letter is the separator", "Log_Files=/x\n", k, "=/x"},
@@ -62,8 +57,8 @@ TEST(ConfigLookup, TheFirstLineThatBeginsWithTheKeyGivesWhatFollowsOneSeparator)
          std::string(246, 'a')},
         {"a long line: a key at its second piece", std::string(255, '#') + "RTC_path=/r\n",
          "RTC_path", "/r"}};
-    for (const LookupCase& t_Case : at_Cases) {
-        EXPECT_EQ(t_Case.t_Value, t_Lookup(t_Case.t_Text, t_Case.pc_Key)) << t_Case.pc_What;
+    for (const auto& [pc_What, t_Text, pc_Key, t_Value] : at_Cases) {
+        EXPECT_EQ(t_Value, t_Lookup(t_Text, pc_Key)) << pc_What;
     }
 }
 

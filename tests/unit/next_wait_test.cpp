@@ -4,21 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 
 constexpr timespec kWallNow{1796515200, 250000000}; // 2026-12-06 00:00:00.25
 constexpr double kBootNow = 1000.0;
 
-struct WaitCase {
-    const char* pc_What;
-    T_Deadlines t_Deadlines;
-    std::int64_t s64_Ms;
-};
-
 TEST(NextWait, IsTheEarliestDeadlineOfEitherClock) {
     const std::int64_t kNone = T_Deadlines::kNoWall;
-    const WaitCase at_Cases[] = {
+    const std::tuple<const char*, T_Deadlines, std::int64_t> at_Cases[] = {
         {"nothing due: no timeout", {false, kNone, INFINITY}, -1},
         {"work waiting: no wait", {true, kNone, 1001.0}, 0},
         {"a wall second: 5 ms past its start", {false, 1796515202, INFINITY}, 1755},
@@ -30,9 +25,8 @@ TEST(NextWait, IsTheEarliestDeadlineOfEitherClock) {
         {"a wall second far ahead: a day", {false, kNone - 1, INFINITY}, 86400000},
         {"a NaN boot deadline is none", {false, kNone, NAN}, -1},
     };
-    for (const WaitCase& t_Case : at_Cases) {
-        EXPECT_EQ(t_Case.s64_Ms, s64_NextWait_Ms(t_Case.t_Deadlines, kWallNow, kBootNow))
-            << t_Case.pc_What;
+    for (const auto& [pc_What, t_Deadlines, s64_Ms] : at_Cases) {
+        EXPECT_EQ(s64_Ms, s64_NextWait_Ms(t_Deadlines, kWallNow, kBootNow)) << pc_What;
     }
 }
 

@@ -119,44 +119,25 @@ TEST(ClockGuard, TheDateKeepsEarlierTimesOutWhateverTheRun) {
     EXPECT_EQ(ClockRefusal::BeforeDate, e_ClockGuard_Check({3, 0}, 0, s64_Date, NAN));
 }
 
-// One report as the guard sees it: a position report with or without a fix, or another kind.
-struct GuardReport {
-    enum { Fix, NoFix, Other } e_Kind;
-    double f64_Time;
-};
-
-struct GuardCase {
-    const char* pc_What;
-    std::vector<GuardReport> at_Reports;
-    ClockRefusal e_After; // with clock_min_fixes=3
-};
-
 // Three fixes a second apart, an epoch reported again and reports of other kinds are
 // shown end to end on a real receiver (test_min_fixes_sets_the_clock_from_a_real_receiver).
+// A case is the position reports in order: a fix's time (NAN: a fix without one) or kMiss.
 TEST(ClockGuard, ARunEndsAtAGapAStepBackATimelessFixOrAMiss) {
-    constexpr double t = 1796515200.0; // 2026-12-06
-    const GuardReport F0{GuardReport::Fix, t}, F1{GuardReport::Fix, t + 1},
-        F2{GuardReport::Fix, t + 2}, F3{GuardReport::Fix, t + 3}, Miss{GuardReport::NoFix, NAN};
-    const GuardCase at_Cases[] = {
-        {"two fixes", {F0, F1}, ClockRefusal::TooFewFixes},
-        {"a gap over two seconds starts anew",
-         {F0, F1, {GuardReport::Fix, t + 3.5}},
-         ClockRefusal::TooFewFixes},
-        {"a step back starts anew", {F1, F2, F0}, ClockRefusal::TooFewFixes},
-        {"a fix without a time breaks the run",
-         {F0, F1, {GuardReport::Fix, NAN}, F2},
-         ClockRefusal::TooFewFixes},
-        {"a position report without a fix breaks it",
-         {F0, F1, Miss, F2, F3},
-         ClockRefusal::TooFewFixes}};
-    for (const GuardCase& t_Case : at_Cases) {
+    constexpr double t = 1796515200.0, kMiss = -1.0; // 2026-12-06
+    constexpr ClockRefusal kGo = ClockRefusal::None, kShort = ClockRefusal::TooFewFixes;
+    const std::tuple<const char*, std::vector<double>, ClockRefusal> at_Cases[] = {
+        {"three fixes", {t, t + 1, t + 2}, kGo},
+        {"two fixes", {t, t + 1}, kShort},
+        {"a gap over two seconds starts anew", {t, t + 1, t + 3.5}, kShort},
+        {"a step back starts anew", {t + 1, t + 2, t}, kShort},
+        {"a fix without a time breaks the run", {t, t + 1, NAN, t + 2}, kShort},
+        {"a position report without a fix breaks it", {t, t + 1, kMiss, t + 2, t + 3}, kShort}};
+    for (const auto& [pc_What, af64_Reports, e_After] : at_Cases) {
         T_ClockGuard t_Guard{};
-        for (const GuardReport& t_Report : t_Case.at_Reports) {
-            v_ClockGuard_Fold(&t_Guard, t_Report.e_Kind != GuardReport::Other,
-                              t_Report.e_Kind == GuardReport::Fix, t_Report.f64_Time);
+        for (const double f64_Report : af64_Reports) {
+            v_ClockGuard_Fold(&t_Guard, true, f64_Report != kMiss, f64_Report);
         }
-        const double f64_Last = t_Case.at_Reports.back().f64_Time;
-        EXPECT_EQ(t_Case.e_After, e_ClockGuard_Check(t_Guard, 3, 0, f64_Last)) << t_Case.pc_What;
+        EXPECT_EQ(e_After, e_ClockGuard_Check(t_Guard, 3, 0, af64_Reports.back())) << pc_What;
     }
 }
 
